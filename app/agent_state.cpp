@@ -1,0 +1,6 @@
+#include "app/agent_state.h"
+
+AgentConfig agent_config;
+bool launched_by_service = false;
+std::atomic<bool> viewer_connected{false};
+SharedText<wchar_t, VIEWER_NAME_FIELD> viewer_name;

@@ -1,0 +1,14 @@
+#pragma once
+#include <atomic>
+#include <string>
+
+#include "app/agent_config.h"
+#include "app/shared_text.h"
+
+// Process-wide agent state. AgentConfig is filled before any thread starts;
+// the rest is written by one thread and read by the interface.
+extern AgentConfig agent_config;
+extern bool launched_by_service;             // set by --agent
+extern std::atomic<bool> viewer_connected;   // an authorised session runs
+inline constexpr std::size_t VIEWER_NAME_FIELD = 65;
+extern SharedText<wchar_t, VIEWER_NAME_FIELD> viewer_name;

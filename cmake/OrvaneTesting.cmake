@@ -1,0 +1,54 @@
+# Test helpers shared by every folder.
+#
+#   orvane_test(NAME SOURCES src... [LIBS lib...] [WINDOWS_ONLY] [NATIVE_ONLY]
+#               [ARGS arg...] [PROPERTIES prop value...])
+#       A GoogleTest executable registered as one CTest test. On the Windows
+#       build it runs under Wine (the cross-compiling emulator) and requires the
+#       "wine" fixture, which creates the run's prefix and display once.
+#
+#   orvane_fuzz_target(NAME SOURCES src... [LIBS lib...] [SECONDS n])
+#       A libFuzzer target (native clang build only), run briefly as a test.
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+if(WIN32)
+  set(_wine_run ${CMAKE_SOURCE_DIR}/scripts/wine-run --state ${ORVANE_WINE_STATE})
+  add_test(NAME wine_setup COMMAND ${_wine_run} --setup)
+  add_test(NAME wine_cleanup COMMAND ${_wine_run} --cleanup)
+  set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine)
+  set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine)
+endif()
+
+function(orvane_test name)
+  cmake_parse_arguments(T "WINDOWS_ONLY;NATIVE_ONLY" "" "SOURCES;LIBS;ARGS;PROPERTIES" ${ARGN})
+  if((T_WINDOWS_ONLY AND NOT WIN32) OR (T_NATIVE_ONLY AND WIN32))
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endif()
+  if(T_PROPERTIES)
+    set_tests_properties(${name} PROPERTIES ${T_PROPERTIES})
+  endif()
+endfunction()
+
+function(orvane_fuzz_target name)
+  cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    return()
+  endif()
+  if(NOT F_SECONDS)
+    set(F_SECONDS 10)
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${F_SECONDS} -seed=1 -rss_limit_mb=2048)
+endfunction()

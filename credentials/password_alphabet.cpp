@@ -1,0 +1,11 @@
+#include "credentials/password_alphabet.h"
+
+static_assert(PASSWORD_ALPHABET_SIZE == 54);
+
+std::string password_from_random(const std::uint8_t (&bytes)[GENERATED_PASSWORD_LENGTH])
+{
+    std::string password(GENERATED_PASSWORD_LENGTH, ' ');
+    for (std::size_t i = 0; i < GENERATED_PASSWORD_LENGTH; ++i)
+        password[i] = PASSWORD_ALPHABET[bytes[i] % PASSWORD_ALPHABET_SIZE];
+    return password;
+}

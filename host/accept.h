@@ -1,0 +1,11 @@
+#pragma once
+#include <winsock2.h>
+#include <openssl/ssl.h>
+
+// Handed to the accept thread, which owns and frees it.
+struct AcceptThreadArgs {
+    SOCKET listener = INVALID_SOCKET;  // invalid in relay mode
+    SSL_CTX* tls = nullptr;
+};
+
+DWORD WINAPI accept_thread(void* args);

@@ -1,0 +1,13 @@
+#include "ui/tray.h"
+
+// The tray icon, its menu and the banner come with the desktop interface; until
+// then the agent has neither and these keep their callers' contracts.
+HWND tray_window = nullptr;
+HWND banner_window = nullptr;
+
+HWND create_banner() { return nullptr; }
+void create_tray() {}
+void remove_tray_icon() {}
+void update_tray() {}
+void update_banner_size() {}
+void update_banner_visibility() {}
