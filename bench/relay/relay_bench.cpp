@@ -1,0 +1,322 @@
+// orvane-relay benchmark on loopback, printing its figures:
+//   1. throughput of one joined pair against, in the same run, a plain TCP
+//      transfer and a plain blocking copying hop (the ratios are the figures);
+//   2. how many idle registrations one relay process holds, and its resident
+//      memory per registration.
+// Usage: relay_bench [RELAY_BINARY] [--mb N] [--registrations N]
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef RELAY_BINARY
+#define RELAY_BINARY "orvane-relay"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t chunk_bytes = 256 * 1024;
+
+struct Settings {
+    std::string relay = RELAY_BINARY;
+    std::size_t megabytes = 1024;
+    std::size_t registrations = 10000;
+};
+
+struct Relay {
+    pid_t pid = -1;
+    std::uint16_t port = 0;
+    std::string log_path;
+};
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "relay_bench: %s (%s)\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+void raise_file_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::size_t file_limit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Relay start_relay(const Settings& s) {
+    Relay relay;
+    char path[] = "/tmp/orvane-relay-bench-XXXXXX";
+    const int log_fd = mkstemp(path);
+    if (log_fd < 0) die("mkstemp");
+    relay.log_path = path;
+    const std::string max = std::to_string(s.registrations + 64);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(log_fd, 1);
+        dup2(log_fd, 2);
+        execl(s.relay.c_str(), s.relay.c_str(), "--listen", "127.0.0.1:0", "--max-connections",
+              max.c_str(), "--max-per-address", "0", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(log_fd);
+    relay.pid = pid;
+    const std::string marker = "listening on 127.0.0.1:";
+    for (int i = 0; i < 500 && relay.port == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string log = read_file(relay.log_path);
+        const auto at = log.find(marker);
+        if (at != std::string::npos) relay.port = static_cast<std::uint16_t>(std::atoi(log.c_str() + at + marker.size()));
+    }
+    if (relay.port == 0) die("relay did not start: " + read_file(relay.log_path));
+    return relay;
+}
+
+void stop_relay(Relay& relay) {
+    kill(relay.pid, SIGTERM);
+    int status = 0;
+    waitpid(relay.pid, &status, 0);
+    unlink(relay.log_path.c_str());
+}
+
+long resident_kib(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+int connect_loopback(std::uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) die("socket");
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) die("connect");
+    return fd;
+}
+
+void send_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0) die("send");
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+std::string read_line(int fd) {
+    std::string line;
+    char c = 0;
+    while (recv(fd, &c, 1, 0) == 1 && c != '\n') line.push_back(c);
+    return line;
+}
+
+std::size_t drain(int fd) {
+    std::vector<char> buffer(chunk_bytes);
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0) return total;
+        total += static_cast<std::size_t>(n);
+    }
+}
+
+// Sends `bytes` from `from` and times until `to` has read them all and seen
+// the end of the stream. Returns MB/s.
+double timed_transfer(int from, int to, std::size_t bytes) {
+    const std::vector<char> chunk(chunk_bytes, 'x');
+    std::size_t received = 0;
+    const auto start = Clock::now();
+    std::thread reader([&] { received = drain(to); });
+    for (std::size_t sent = 0; sent < bytes; sent += chunk_bytes) send_all(from, chunk.data(), chunk_bytes);
+    shutdown(from, SHUT_WR);
+    reader.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (received != bytes) die("transfer lost bytes: " + std::to_string(received));
+    return static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds;
+}
+
+int listen_loopback(std::uint16_t& port) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        die("listen");
+    }
+    port = ntohs(a.sin_port);
+    return listener;
+}
+
+double direct_throughput(std::size_t bytes) {
+    std::uint16_t port = 0;
+    const int listener = listen_loopback(port);
+    const int sender = connect_loopback(port);
+    const int receiver = accept(listener, nullptr, nullptr);
+    const double rate = timed_transfer(sender, receiver, bytes);
+    close(sender);
+    close(receiver);
+    close(listener);
+    return rate;
+}
+
+// The simplest middle hop: a thread that copies one socket into another
+// with blocking calls and the same buffer size as the relay.
+double forwarded_throughput(std::size_t bytes) {
+    std::uint16_t in_port = 0, out_port = 0;
+    const int in_listener = listen_loopback(in_port);
+    const int out_listener = listen_loopback(out_port);
+    const int sender = connect_loopback(in_port);
+    const int hop_in = accept(in_listener, nullptr, nullptr);
+    const int hop_out = connect_loopback(out_port);
+    const int receiver = accept(out_listener, nullptr, nullptr);
+    std::thread hop([&] {
+        std::vector<char> buffer(chunk_bytes);
+        for (;;) {
+            const ssize_t n = recv(hop_in, buffer.data(), buffer.size(), 0);
+            if (n <= 0) break;
+            send_all(hop_out, buffer.data(), static_cast<std::size_t>(n));
+        }
+        shutdown(hop_out, SHUT_WR);
+    });
+    const double rate = timed_transfer(sender, receiver, bytes);
+    hop.join();
+    for (int fd : {sender, hop_in, hop_out, receiver, in_listener, out_listener}) close(fd);
+    return rate;
+}
+
+double relay_throughput(const Relay& relay, std::size_t bytes) {
+    const int agent = connect_loopback(relay.port);
+    const char* reg = "OVRELAY1 A -\n";
+    send_all(agent, reg, std::strlen(reg));
+    const std::string id_line = read_line(agent);
+    if (id_line.rfind("ID ", 0) != 0) die("register answer: " + id_line);
+    const int viewer = connect_loopback(relay.port);
+    const std::string request = "OVRELAY1 C " + id_line.substr(3) + "\n";
+    send_all(viewer, request.data(), request.size());
+    if (read_line(viewer) != "OK" || read_line(agent) != "OK") die("join failed");
+    const double rate = timed_transfer(viewer, agent, bytes);
+    close(viewer);
+    close(agent);
+    return rate;
+}
+
+void throughput(const Settings& s, const Relay& relay) {
+    const std::size_t bytes = s.megabytes * 1024 * 1024;
+    std::vector<double> direct, forwarded, relayed;
+    for (int round = 0; round < 3; ++round) {
+        direct.push_back(direct_throughput(bytes));
+        forwarded.push_back(forwarded_throughput(bytes));
+        relayed.push_back(relay_throughput(relay, bytes));
+    }
+    for (auto* runs : {&direct, &forwarded, &relayed}) std::sort(runs->begin(), runs->end());
+    std::printf("throughput, %zu MiB one way, median of 3 (MiB/s):\n", s.megabytes);
+    std::printf("  plain TCP on loopback:   %9.1f   (runs %.1f %.1f %.1f)\n", direct[1], direct[0], direct[1], direct[2]);
+    std::printf("  plain copying hop:       %9.1f   (runs %.1f %.1f %.1f)\n", forwarded[1], forwarded[0], forwarded[1], forwarded[2]);
+    std::printf("  through orvane-relay:    %9.1f   (runs %.1f %.1f %.1f)\n", relayed[1], relayed[0], relayed[1], relayed[2]);
+    std::printf("  ratio relay/plain TCP:   %9.2f\n", relayed[1] / direct[1]);
+    std::printf("  ratio relay/copying hop: %9.2f\n", relayed[1] / forwarded[1]);
+    std::printf("  (cores: %u; a middle hop doubles the copies, so on few cores even\n"
+                "   the plain hop cannot pass about half the direct rate)\n",
+                std::thread::hardware_concurrency());
+}
+
+void idle_registrations(const Settings& s, const Relay& relay) {
+    const long before = resident_kib(relay.pid);
+    std::vector<int> agents;
+    agents.reserve(s.registrations);
+    const char* reg = "OVRELAY1 A -\n";
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < s.registrations; ++i) {
+        const int fd = connect_loopback(relay.port);
+        send_all(fd, reg, std::strlen(reg));
+        agents.push_back(fd);
+    }
+    std::size_t registered = 0;
+    for (int fd : agents) registered += read_line(fd).rfind("ID ", 0) == 0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long after = resident_kib(relay.pid);
+
+    // A registration's status still answers at once with everything held.
+    const auto ask_start = Clock::now();
+    const int probe = connect_loopback(relay.port);
+    const char* version = "OVRELAY1 V -\n";
+    send_all(probe, version, std::strlen(version));
+    const std::string answer = read_line(probe);
+    const double ask_ms = std::chrono::duration<double, std::milli>(Clock::now() - ask_start).count();
+    close(probe);
+
+    std::printf("idle registrations:\n");
+    std::printf("  registered:              %9zu of %zu in %.2f s\n", registered, s.registrations, seconds);
+    std::printf("  relay VmRSS:             %9ld KiB before, %ld KiB after\n", before, after);
+    if (registered > 0) {
+        std::printf("  resident per registration: %7.2f KiB (user space only; kernel socket\n"
+                    "                             buffers are not in VmRSS)\n",
+                    static_cast<double>(after - before) / static_cast<double>(registered));
+    }
+    std::printf("  version request while held: %.2f ms, answer \"%s\"\n", ask_ms, answer.c_str());
+    for (int fd : agents) close(fd);
+}
+
+Settings parse(int argc, char** argv) {
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--mb" && i + 1 < argc) s.megabytes = std::strtoul(argv[++i], nullptr, 10);
+        else if (arg == "--registrations" && i + 1 < argc) s.registrations = std::strtoul(argv[++i], nullptr, 10);
+        else s.relay = arg;
+    }
+    return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings s = parse(argc, argv);
+    raise_file_limit();
+    // Each registration costs this process one descriptor and the relay one.
+    const std::size_t room = file_limit() > 64 ? file_limit() - 64 : 0;
+    if (s.registrations > room) {
+        std::printf("file limit %zu: registrations lowered from %zu to %zu\n", file_limit(), s.registrations, room);
+        s.registrations = room;
+    }
+    std::printf("relay: %s\n", s.relay.c_str());
+    Relay relay = start_relay(s);
+    throughput(s, relay);
+    idle_registrations(s, relay);
+    stop_relay(relay);
+    return 0;
+}
