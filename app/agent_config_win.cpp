@@ -10,9 +10,11 @@ namespace {
 
 constexpr char SECTION[] = "server";
 
+} // namespace
+
 // The template is kept in UTF-8 in the source; the file is read back with the
 // narrow profile functions, so it is written in the ANSI code page.
-bool write_template(const std::string& path)
+bool write_server_ini_template(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
@@ -24,6 +26,8 @@ bool write_template(const std::string& path)
     std::fclose(file);
     return true;
 }
+
+namespace {
 
 std::string read_text(const std::string& path, const char* key, std::size_t field)
 {
@@ -44,7 +48,7 @@ std::string prepare_server_ini()
 {
     std::string path = exe_directory() + "server.ini";
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        write_template(path);  // cannot be created: built-in defaults apply
+        write_server_ini_template(path);  // cannot be created: built-in defaults apply
     return path;
 }
 

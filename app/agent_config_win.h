@@ -13,6 +13,9 @@ struct StoredPassword {
 // when the file does not exist. Returns the path.
 std::string prepare_server_ini();
 
+// Writes the commented template of a fresh installation; false if it cannot.
+bool write_server_ini_template(const std::string& path);
+
 // Reads the [server] section into the config and the stored password keys.
 void read_server_ini(const std::string& ini_path, AgentConfig& config, StoredPassword& stored);
 
