@@ -1,0 +1,154 @@
+"""Runs the real orvane.exe under Wine in a folder of its own and talks to it
+over loopback with real OpenSSL peers (Python's ssl module and the openssl
+command line)."""
+import os
+import shutil
+import signal
+import socket
+import ssl
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+
+MSG_AUTH, MSG_AUTH_OK, MSG_PING, MSG_PONG = 4, 5, 8, 9
+
+
+class Env:
+    wine_run = None   # scripts/wine-run
+    state = None      # the run's Wine state folder
+    bin_dir = None    # folder of orvane.exe and test-certs/
+
+
+def frame(msg_type, payload=b""):
+    return struct.pack(">IB", len(payload) + 1, msg_type) + payload
+
+
+class Agent:
+    """orvane.exe with a server.ini of our choosing; output collected live."""
+
+    def __init__(self, ini, cert="server", key="server", args=(), files=None):
+        self.dir = tempfile.mkdtemp(prefix="orvane_e2e_")
+        certs = os.path.join(Env.bin_dir, "test-certs")
+        shutil.copy(os.path.join(Env.bin_dir, "orvane.exe"), self.dir)
+        if cert:
+            shutil.copy(os.path.join(certs, cert + ".crt"), os.path.join(self.dir, "server.crt"))
+        if key:
+            shutil.copy(os.path.join(certs, key + ".key"), os.path.join(self.dir, "server.key"))
+        for name, text in dict(files or {}, **{"server.ini": ini}).items():
+            with open(os.path.join(self.dir, name), "w") as f:
+                f.write(text)
+        self.lines = []
+        self.lock = threading.Lock()
+        self.proc = subprocess.Popen(
+            [Env.wine_run, "--state", Env.state, "./orvane.exe", *args],
+            cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT, start_new_session=True)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            with self.lock:
+                self.lines.append(raw.decode("utf-8", "replace").replace("\r", ""))
+
+    def output(self):
+        with self.lock:
+            return "".join(self.lines)
+
+    def wait_for(self, text, timeout=20.0, count=1):
+        end = time.time() + timeout
+        while time.time() < end:
+            if self.output().count(text) >= count:
+                return True
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.05)
+        return self.output().count(text) >= count
+
+    def wait_exit(self, timeout=30.0):
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        self.reader.join(5)
+        return code
+
+    def file(self, name):
+        path = os.path.join(self.dir, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(10)
+        self.reader.join(5)
+        self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def client_context(cert="server"):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    ctx.check_hostname = False  # trust is the pinned certificate, not a name
+    ctx.load_verify_locations(os.path.join(Env.bin_dir, "test-certs", cert + ".crt"))
+    return ctx
+
+
+def tls_connect(port, cert="server", timeout=10.0):
+    raw = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    try:
+        return client_context(cert).wrap_socket(raw)
+    except Exception:
+        raw.close()
+        raise
+
+
+def recv_exact(sock, n):
+    data = b""
+    while len(data) < n:
+        chunk = sock.recv(n - len(data))
+        if not chunk:
+            return None
+        data += chunk
+    return data
+
+
+def read_frame(sock):
+    """(type, payload), or None when the connection closed."""
+    header = recv_exact(sock, 5)
+    if header is None:
+        return None
+    length, msg_type = struct.unpack(">IB", header)
+    payload = recv_exact(sock, length - 1) if length > 1 else b""
+    return None if payload is None else (msg_type, payload)
+
+
+def raw_closed_by_peer(port, send=b"", timeout=10.0, source="127.0.0.1"):
+    """Connects without TLS; True when the agent closes the connection."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                  source_address=(source, 0)) as raw:
+        if send:
+            raw.sendall(send)
+        try:
+            return raw.recv(100) == b""
+        except ConnectionError:
+            return True
+        except socket.timeout:
+            return False
+
+
+def closed_by_peer(sock, timeout=10.0):
+    sock.settimeout(timeout)
+    try:
+        return sock.recv(1) == b""
+    except (ssl.SSLError, ConnectionError):
+        return True
+    except socket.timeout:
+        return False

@@ -1,0 +1,116 @@
+// The viewer's side of TLS against the real agent: pinned certificate,
+// framed messages, and the message boxes of the failures.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "net/message_io.h"
+#include "net/tls.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr DWORD START_TIMEOUT = 20000;
+
+SOCKET connect_loopback(std::uint16_t port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+// Runs `attempt` on a thread and expects it to raise our message box, which
+// is read and closed from here.
+template <typename Attempt>
+std::string box_raised_by(Attempt attempt)
+{
+    auto result = std::async(std::launch::async, attempt);
+    HWND box = wait_for_dialog(GetCurrentProcessId(), START_TIMEOUT);
+    std::string text = box ? dialog_text(box) : "<no box>";
+    if (box)
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(result.get(), nullptr);
+    return text;
+}
+
+struct TlsClient : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+    }
+    // An agent whose certificate is `cert` (the test's own pinned copy is server.crt).
+    void start_agent(Child& agent, TempDir& dir, const wchar_t* cert, std::uint16_t port)
+    {
+        install_agent(dir);
+        const std::wstring certs = test_bin_dir() + L"test-certs\\";
+        CopyFileW((certs + cert + L".crt").c_str(), dir.file(L"server.crt").c_str(), FALSE);
+        CopyFileW((certs + cert + L".key").c_str(), dir.file(L"server.key").c_str(), FALSE);
+        write_file(dir.file(L"server.ini"),
+                   "[server]\nport=" + std::to_string(port) + "\npassword=pw\n");
+        ASSERT_TRUE(start_orvane(agent, dir, {}));
+        ASSERT_TRUE(agent.wait_for_output("Слушаю порт", START_TIMEOUT)) << agent.output();
+    }
+};
+
+} // namespace
+
+TEST_F(TlsClient, PinnedAgentAuthenticatesOverFramedMessages)
+{
+    TempDir dir;
+    Child agent;
+    start_agent(agent, dir, L"server", 55621);
+    SSL_CTX* ctx = create_client_tls_context();
+    ASSERT_NE(ctx, nullptr);
+    SOCKET s = connect_loopback(55621);
+    ASSERT_NE(s, INVALID_SOCKET);
+    SSL* ssl = connect_tls(s, ctx);
+    ASSERT_NE(ssl, nullptr);
+    ASSERT_TRUE(send_msg(ssl, MSG_AUTH, "pw", 2));
+    Message reply;
+    ASSERT_TRUE(read_msg(ssl, reply));
+    EXPECT_EQ(reply.type, MSG_AUTH_OK);
+    EXPECT_EQ(reply.size, 0u);
+    // A 300-byte ping goes out from the heap buffer and is read whole by the agent.
+    std::string big(300, 'x');
+    ASSERT_TRUE(send_msg(ssl, MSG_PING, big.data(), big.size()));
+    ASSERT_TRUE(read_msg(ssl, reply));
+    EXPECT_EQ(reply.type, MSG_PONG);
+    close_tls(ssl, s);
+    SSL_CTX_free(ctx);
+    EXPECT_TRUE(agent.wait_for_output("[-] Зритель отключился: 127.0.0.1:", START_TIMEOUT));
+}
+
+TEST_F(TlsClient, AnotherCertificateFailsWithItsMessageBox)
+{
+    TempDir dir;
+    Child agent;
+    start_agent(agent, dir, L"other", 55622);
+    SSL_CTX* ctx = create_client_tls_context();
+    ASSERT_NE(ctx, nullptr);
+    SOCKET s = connect_loopback(55622);
+    ASSERT_NE(s, INVALID_SOCKET);
+    EXPECT_NE(box_raised_by([&] { return connect_tls(s, ctx); })
+                  .find("TLS не удался (сертификат не тот или сервер не TLS)."),
+              std::string::npos);
+    closesocket(s);
+    SSL_CTX_free(ctx);
+    EXPECT_TRUE(agent.wait_for_output("[!] Отклонено (TLS): 127.0.0.1:", START_TIMEOUT));
+}
+
+TEST_F(TlsClient, MissingPinnedCertificateStopsBeforeAnyConnection)
+{
+    const std::wstring crt = test_bin_dir() + L"server.crt";
+    const std::wstring aside = crt + L".aside";
+    ASSERT_TRUE(MoveFileW(crt.c_str(), aside.c_str()));
+    std::string text = box_raised_by([] { return create_client_tls_context(); });
+    MoveFileW(aside.c_str(), crt.c_str());
+    EXPECT_NE(text.find("Нет файла server.crt рядом с приложением."), std::string::npos) << text;
+}
