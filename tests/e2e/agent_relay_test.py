@@ -1,0 +1,183 @@
+"""The agent in relay mode: against the real orvane-relay, and against a
+scripted relay for the answers a real one rarely gives."""
+import re
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+from agent_harness import (Agent, Env, MSG_AUTH, MSG_AUTH_OK, client_context, frame, read_frame,
+                           recv_exact)
+
+PASSWORD = "Sekr3t"
+ID_BLOCK = re.compile(r"\n========================================\n  ID:     (\S+)\n"
+                      r"  ПАРОЛЬ: " + PASSWORD + r"\n  \(сообщите их тому, кто подключается\)\n"
+                      r"========================================\n\n")
+
+
+def relay_ini(port, relay_id=""):
+    return (f"[server]\nport=55640\npassword={PASSWORD}\nrelay_host=127.0.0.1\n"
+            f"relay_port={port}\nrelay_id={relay_id}\n")
+
+
+def read_line(sock):
+    line = b""
+    while not line.endswith(b"\n"):
+        byte = sock.recv(1)
+        if not byte:
+            return None
+        line += byte
+    return line.decode().rstrip("\r\n")
+
+
+class RealRelay(unittest.TestCase):
+    def setUp(self):
+        self.relay = subprocess.Popen([Env.relay, "--listen", "127.0.0.1:0"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(self.stop_relay)
+        first = self.relay.stdout.readline()
+        self.port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", first).group(1))
+        threading.Thread(target=self.relay.stdout.read, daemon=True).start()
+
+    def stop_relay(self):
+        self.relay.terminate()
+        self.relay.wait(10)
+        self.relay.stdout.close()
+
+    def join(self, agent_id):
+        sock = socket.create_connection(("127.0.0.1", self.port), timeout=15)
+        sock.sendall(f"OVRELAY1 C {agent_id}\n".encode())
+        self.assertEqual(read_line(sock), "OK")
+        return client_context().wrap_socket(sock)
+
+    def test_assigned_id_is_kept_and_a_viewer_joins_through_the_relay(self):
+        agent = Agent(relay_ini(self.port))
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n"), agent.output())
+        agent_id = ID_BLOCK.search(agent.output()).group(1)
+        self.assertRegex(agent_id, r"^[1-9]\d{8}$")
+        ini = agent.file("server.ini").decode()
+        self.assertRegex(ini, rf"(?m)^relay_id={agent_id}\r?$")
+
+        with self.join(agent_id) as tls:
+            tls.sendall(frame(MSG_AUTH, PASSWORD.encode()))
+            self.assertEqual(read_frame(tls), (MSG_AUTH_OK, b""))
+            self.assertTrue(agent.wait_for(
+                f"[+] Подключился зритель (TLS, авторизован): relay id={agent_id}\n"))
+        self.assertTrue(agent.wait_for(f"[-] Зритель отключился: relay id={agent_id}\n"))
+        # Registered again under the same ID, and the block is shown again.
+        self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n", count=2))
+        self.assertEqual(ID_BLOCK.findall(agent.output()), [agent_id, agent_id])
+        with self.join(agent_id) as tls:
+            tls.sendall(frame(MSG_AUTH, b"wrong"))
+            self.assertIsNone(read_frame(tls))
+        # Relay sessions have no address: nothing is counted.
+        self.assertTrue(agent.wait_for(f"[!] Неверный пароль: relay id={agent_id}\n"))
+        self.assertNotIn("Неудачная попытка", agent.output())
+
+        # A restarted agent registers with the stored ID instead of asking for one.
+        agent.stop()
+        again = Agent(relay_ini(self.port, agent_id))
+        self.addCleanup(again.stop)
+        self.assertTrue(again.wait_for("  (сообщите их тому, кто подключается)\n"), again.output())
+        self.assertEqual(ID_BLOCK.findall(again.output()), [agent_id])
+        self.assertIn(f"Жду клиента через релей 127.0.0.1 id={agent_id}\n", again.output())
+
+
+class FakeRelay:
+    """Accepts the agent's connections and lets the test script the answers."""
+
+    def __init__(self):
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.port = self.server.getsockname()[1]
+        self.server.settimeout(30)
+
+    def accept_request(self):
+        """The next request other than the poller's version queries, which
+        are answered here."""
+        while True:
+            conn, _ = self.server.accept()
+            conn.settimeout(30)
+            request = read_line(conn)
+            if request != "OVRELAY1 V -":
+                return conn, request
+            conn.sendall(b"VERSION fake 1\n")
+            conn.close()
+
+    def close(self):
+        self.server.close()
+
+
+class ScriptedRelay(unittest.TestCase):
+    def setUp(self):
+        self.relay = FakeRelay()
+        self.addCleanup(self.relay.close)
+        self.agent = Agent(relay_ini(self.relay.port))
+        self.addCleanup(self.agent.stop)
+
+    def test_refusal_and_dropped_registration_are_retried(self):
+        conn, request = self.relay.accept_request()
+        self.assertEqual(request, "OVRELAY1 A -")
+        conn.sendall(b"ERR id in use\n")
+        conn.close()
+        self.assertTrue(self.agent.wait_for(
+            "[!] Релей: регистрация не удалась (id занят или релей недоступен). Повтор через 3с.\n"))
+        started = time.time()
+        conn, request = self.relay.accept_request()
+        self.assertGreater(time.time() - started, 2)
+        self.assertEqual(request, "OVRELAY1 A -")
+        conn.sendall(b"ID 777\r\n")
+        self.assertTrue(self.agent.wait_for("  ID:     777\n"))
+        conn.close()  # the registration drops
+        self.assertTrue(self.agent.wait_for(
+            "[!] relay: connection to relay dropped, re-registering\n"), self.agent.output())
+        conn, request = self.relay.accept_request()
+        self.assertEqual(request, "OVRELAY1 A 777")
+        conn.close()
+
+    def test_tls_bytes_in_the_same_segment_as_ok_reach_tls(self):
+        conn, request = self.relay.accept_request()
+        conn.sendall(b"ID 4242\n")
+        self.assertTrue(self.agent.wait_for("  ID:     4242\n"))
+        # Play the viewer here: its ClientHello rides in the segment with "OK".
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        tls = client_context().wrap_bio(incoming, outgoing)
+        try:
+            tls.do_handshake()
+        except ssl.SSLWantReadError:
+            pass
+        conn.sendall(b"OK\n" + outgoing.read())
+        while True:
+            try:
+                tls.do_handshake()
+                break
+            except ssl.SSLWantReadError:
+                data = outgoing.read()
+                if data:
+                    conn.sendall(data)
+                chunk = conn.recv(65536)
+                self.assertTrue(chunk, self.agent.output())
+                incoming.write(chunk)
+        conn.sendall(outgoing.read())
+        tls.write(frame(MSG_AUTH, PASSWORD.encode()))
+        conn.sendall(outgoing.read())
+        reply = b""
+        while len(reply) < 5:
+            try:
+                reply += tls.read(5 - len(reply))
+            except ssl.SSLWantReadError:
+                chunk = conn.recv(65536)
+                self.assertTrue(chunk)
+                incoming.write(chunk)
+        self.assertEqual(reply, frame(MSG_AUTH_OK))
+        self.assertTrue(self.agent.wait_for(
+            "[+] Подключился зритель (TLS, авторизован): relay id=4242\n"))
+        conn.close()
+
+
+if __name__ == "__main__":
+    Env.wine_run, Env.state, Env.bin_dir, Env.relay = sys.argv[1:5]
+    unittest.main(argv=sys.argv[:1] + sys.argv[5:], verbosity=2)
