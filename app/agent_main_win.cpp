@@ -209,8 +209,10 @@ int agent_main(int argc, char** argv)
     create_main_window();
     hide_own_console();
     start_detached(reachability_poller, nullptr);
-    HANDLE acceptor = CreateThread(nullptr, 0, accept_thread,
-                                   new AcceptThreadArgs{listener, tls}, 0, nullptr);
+    auto* accept_args = new AcceptThreadArgs{listener, tls};
+    HANDLE acceptor = CreateThread(nullptr, 0, accept_thread, accept_args, 0, nullptr);
+    if (!acceptor)
+        delete accept_args;
 
     run_message_loop();
 

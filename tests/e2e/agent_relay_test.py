@@ -138,6 +138,22 @@ class ScriptedRelay(unittest.TestCase):
         self.assertEqual(request, "OVRELAY1 A 777")
         conn.close()
 
+    def test_idle_minute_asks_for_status_and_offline_re_registers(self):
+        registration, request = self.relay.accept_request()
+        self.addCleanup(registration.close)
+        registration.sendall(b"ID 9\n")
+        self.assertTrue(self.agent.wait_for("  ID:     9\n"))
+        self.relay.server.settimeout(80)
+        status, request = self.relay.accept_request()  # after 60 idle seconds
+        self.assertEqual(request, "OVRELAY1 S 9")
+        status.sendall(b"OFFLINE\n")
+        status.close()
+        again, request = self.relay.accept_request()  # after the 3 s grace
+        self.assertEqual(request, "OVRELAY1 A 9")
+        again.close()
+        self.assertIn("[!] relay: registration lost (relay says OFFLINE), re-registering\n",
+                      self.agent.output())
+
     def test_tls_bytes_in_the_same_segment_as_ok_reach_tls(self):
         conn, request = self.relay.accept_request()
         conn.sendall(b"ID 4242\n")
