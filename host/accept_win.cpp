@@ -117,13 +117,14 @@ SOCKET register_at_relay(const std::string& wanted, std::string& id)
     return s;
 }
 
-bool readable_within(SOCKET s, long seconds)
+// select's answer: 1 readable, 0 time-out, negative on failure.
+int wait_readable(SOCKET s, long seconds)
 {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(s, &readable);
     timeval timeout{seconds, 0};
-    return select(0, &readable, nullptr, nullptr, &timeout) > 0;
+    return select(0, &readable, nullptr, nullptr, &timeout);
 }
 
 enum class RelayWait { Spoke, Lost, Failed };
@@ -133,11 +134,7 @@ enum class RelayWait { Spoke, Lost, Failed };
 RelayWait wait_for_relay(SOCKET s, const std::string& id)
 {
     for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(s, &readable);
-        timeval minute{60, 0};
-        const int ready = select(0, &readable, nullptr, nullptr, &minute);
+        const int ready = wait_readable(s, 60);
         if (ready < 0)
             return RelayWait::Failed;
         if (ready > 0)
@@ -147,7 +144,7 @@ RelayWait wait_for_relay(SOCKET s, const std::string& id)
         if (status != 0)
             continue;  // online, or unclear: keep waiting on the same connection
         // The relay may be handing a viewer over right now.
-        if (readable_within(s, 3))
+        if (wait_readable(s, 3) > 0)
             return RelayWait::Spoke;
         std::printf("[!] relay: registration lost (relay says OFFLINE), re-registering\n");
         return RelayWait::Lost;
