@@ -120,7 +120,8 @@ static std::wstring quote(const std::string& arg)
     return L"\"" + wide(arg) + L"\"";
 }
 
-bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::string>& args)
+bool start_process(Child& child, const std::wstring& exe, const std::wstring& folder,
+                   const std::vector<std::string>& args)
 {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE out_write = nullptr;
@@ -128,7 +129,7 @@ bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::strin
         return false;
     SetHandleInformation(child.out_read, HANDLE_FLAG_INHERIT, 0);
 
-    std::wstring command = L"\"" + dir.file(L"orvane.exe") + L"\"";
+    std::wstring command = L"\"" + exe + L"\"";
     for (const auto& arg : args)
         command += L" " + quote(arg);
     STARTUPINFOW si{};
@@ -138,7 +139,7 @@ bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::strin
     si.hStdOutput = out_write;
     si.hStdError = out_write;
     BOOL ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                             nullptr, dir.path.c_str(), &si, &child.pi);
+                             nullptr, folder.c_str(), &si, &child.pi);
     CloseHandle(out_write);
     if (!ok)
         return false;
@@ -154,6 +155,11 @@ bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::strin
         }
     });
     return true;
+}
+
+bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::string>& args)
+{
+    return start_process(child, dir.file(L"orvane.exe"), dir.path, args);
 }
 
 RunResult run_orvane(const TempDir& dir, const std::vector<std::string>& args, DWORD timeout_ms)

@@ -48,6 +48,9 @@ struct Child {
     void kill();
 };
 
+// Starts `exe` with the given arguments in `folder`, collecting its output.
+bool start_process(Child& child, const std::wstring& exe, const std::wstring& folder,
+                   const std::vector<std::string>& args);
 // Starts exe_dir\orvane.exe with the given arguments, in that folder.
 bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::string>& args);
 

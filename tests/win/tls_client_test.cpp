@@ -5,6 +5,7 @@
 #include <future>
 
 #include "net/message_io.h"
+#include "net/relay_client.h"
 #include "net/tls.h"
 #include "test_support.h"
 
@@ -113,4 +114,42 @@ TEST_F(TlsClient, MissingPinnedCertificateStopsBeforeAnyConnection)
     std::string text = box_raised_by([] { return create_client_tls_context(); });
     MoveFileW(aside.c_str(), crt.c_str());
     EXPECT_NE(text.find("Нет файла server.crt рядом с приложением."), std::string::npos) << text;
+}
+
+// The saved-computers probe only opens and closes a TCP connection; an agent
+// sees it as a connection that failed the handshake.
+TEST_F(TlsClient, ProbeOfAnAgentIsAFailedHandshakeThere)
+{
+    TempDir dir;
+    Child agent;
+    start_agent(agent, dir, L"server", 55623);
+    EXPECT_EQ(probe_tcp("127.0.0.1", 55623), 1);
+    EXPECT_TRUE(agent.wait_for_output("[!] Отклонено (TLS): 127.0.0.1:", START_TIMEOUT))
+        << agent.output();
+}
+
+TEST_F(TlsClient, ProbeAnswers)
+{
+    // A port that was just free: bound, then closed again.
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    int size = sizeof addr;
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
+    const unsigned closed_port = ntohs(addr.sin_port);
+    closesocket(s);
+
+    struct Case {
+        const char* host;
+        unsigned port;
+        int expected;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", closed_port, 0},
+        {"no-such-host.invalid", 55500, -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(probe_tcp(c.host, c.port), c.expected) << c.host << ":" << c.port;
 }

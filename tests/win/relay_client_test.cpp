@@ -1,0 +1,171 @@
+// The agent's relay requests and the reachability poller against the real
+// orvane-relay.exe (the Windows build of the relay) and a one-answer fake.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/agent_state.h"
+#include "net/reachability.h"
+#include "net/relay_client.h"
+#include "test_support.h"
+#include "ui/saved_list.h"
+
+namespace {
+
+constexpr unsigned RELAY_PORT = 56110;
+constexpr DWORD WAIT_MS = 20000;
+
+SOCKET listen_loopback(unsigned& port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(s, 4);
+    int size = sizeof addr;
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
+    port = ntohs(addr.sin_port);
+    return s;
+}
+
+// Answers one request line with `answer` and closes.
+std::thread fake_relay_once(SOCKET listener, std::string answer)
+{
+    return std::thread([listener, answer] {
+        SOCKET s = accept(listener, nullptr, nullptr);
+        std::string line;
+        read_relay_line(s, 100, line);
+        send(s, answer.data(), int(answer.size()), 0);
+        closesocket(s);
+    });
+}
+
+struct RelayClient : ::testing::Test {
+    static void SetUpTestSuite()
+    {
+        WSADATA wsa;
+        WSAStartup(MAKEWORD(2, 2), &wsa);
+    }
+    void start_relay()
+    {
+        ASSERT_TRUE(start_process(relay, test_bin_dir() + L"orvane-relay.exe", test_bin_dir(),
+                                  {"--listen", "127.0.0.1:" + std::to_string(RELAY_PORT)}));
+        ASSERT_TRUE(relay.wait_for_output("listening on", WAIT_MS)) << relay.output();
+    }
+    // Registers with "-" and returns the socket; the assigned ID in `id`.
+    SOCKET register_agent(std::string& id)
+    {
+        SOCKET s = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 A -\n");
+        std::string line;
+        if (s == INVALID_SOCKET || !read_relay_line(s, 79, line) || line.rfind("ID ", 0) != 0)
+            return INVALID_SOCKET;
+        id = line.substr(3);
+        return s;
+    }
+    void TearDown() override { relay.kill(); }
+    Child relay;
+};
+
+} // namespace
+
+TEST_F(RelayClient, RegisterStatusAndJoinThroughTheWindowsRelay)
+{
+    start_relay();
+    std::string id;
+    SOCKET agent = register_agent(id);
+    ASSERT_NE(agent, INVALID_SOCKET);
+    EXPECT_EQ(id.size(), 9u) << id;
+    EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, id, 3000), 1);
+    EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, "000000000", 3000), 0);
+
+    SOCKET viewer = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 C " + id + "\n");
+    ASSERT_NE(viewer, INVALID_SOCKET);
+    std::string line;
+    ASSERT_TRUE(read_relay_line(viewer, 63, line));
+    EXPECT_EQ(line, "OK");
+    ASSERT_TRUE(read_relay_line(agent, 63, line));
+    EXPECT_EQ(line, "OK");
+    // The joined pair is a plain pipe both ways.
+    send(viewer, "ping\n", 5, 0);
+    ASSERT_TRUE(read_relay_line(agent, 63, line));
+    EXPECT_EQ(line, "ping");
+    send(agent, "pong\n", 5, 0);
+    ASSERT_TRUE(read_relay_line(viewer, 63, line));
+    EXPECT_EQ(line, "pong");
+    closesocket(viewer);
+    closesocket(agent);
+    // The registration went with the join.
+    EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, id, 3000), 0);
+}
+
+TEST_F(RelayClient, VersionAnswers)
+{
+    struct Case {
+        const char* answer;
+        bool ok;
+        const char* version;
+    };
+    const Case cases[] = {
+        {"VERSION test relay 7\r\n", true, "test relay 7"},
+        {"VERSION \n", true, ""},
+        {"version x\n", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases) {
+        unsigned port = 0;
+        SOCKET listener = listen_loopback(port);
+        agent_config.relay_host = "127.0.0.1";
+        agent_config.relay_port = std::uint16_t(port);
+        std::thread fake = fake_relay_once(listener, c.answer);
+        std::string version = "stale";
+        EXPECT_EQ(relay_query_version(version), c.ok) << c.answer;
+        EXPECT_EQ(version, c.version) << c.answer;
+        fake.join();
+        closesocket(listener);
+    }
+}
+
+// One poller pass: the relay's version for the footer, a registered relay
+// computer reachable, a direct one on a closed port not.
+TEST_F(RelayClient, PollerFillsReachabilityAndRelayInfo)
+{
+    start_relay();
+    std::string id;
+    SOCKET agent = register_agent(id);
+    ASSERT_NE(agent, INVALID_SOCKET);
+    unsigned closed_port = 0;
+    closesocket(listen_loopback(closed_port));
+
+    agent_config.relay_host = "127.0.0.1";
+    agent_config.relay_port = RELAY_PORT;
+    init_saved_list_lock();
+    EnterCriticalSection(&saved_list_lock);
+    ServerEntry by_relay;
+    by_relay.relay_host = L"127.0.0.1";
+    by_relay.relay_port = RELAY_PORT;
+    by_relay.relay_id = wide(id);
+    ServerEntry direct;
+    direct.host = L"127.0.0.1";
+    direct.port = std::uint16_t(closed_port);
+    saved_list = {by_relay, direct};
+    reachability = {-1, -1};
+    LeaveCriticalSection(&saved_list_lock);
+
+    HANDLE poller = CreateThread(nullptr, 0, reachability_poller, nullptr, 0, nullptr);
+    ASSERT_NE(poller, nullptr);
+    std::vector<int> seen;
+    for (DWORD waited = 0; waited < WAIT_MS; waited += 100) {
+        EnterCriticalSection(&saved_list_lock);
+        seen = reachability;
+        LeaveCriticalSection(&saved_list_lock);
+        if (seen == std::vector<int>{1, 0})
+            break;
+        Sleep(100);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{1, 0}));
+    EXPECT_EQ(relay_info.get().rfind("orvane-relay", 0), 0u) << relay_info.get();
+    // The poller runs for the life of the process, as in the agent.
+    CloseHandle(poller);
+    closesocket(agent);
+}
