@@ -1,0 +1,36 @@
+#pragma once
+// The viewer window's arithmetic: fitting the picture, mapping the pointer
+// onto it, the frame rate, the monitor cycle and the texts. No Windows here.
+#include <cstdint>
+#include <string>
+
+struct ImageRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+// The picture scaled into a client area with its aspect kept, centred.
+ImageRect fit_picture(int client_width, int client_height, int canvas_width, int canvas_height);
+
+// A client position over the painted picture as 0..65534 across and down;
+// false on the bars around it or when nothing was painted.
+bool picture_position(const ImageRect& image, int px, int py, std::uint16_t& x, std::uint16_t& y);
+
+// Frames per second, smoothed 0.2 new to 0.8 old, from arrival ticks in ms.
+struct FrameRate {
+    std::uint64_t last_frame = 0;
+    double smoothed = 0.0;
+};
+// Counts one frame arriving at `now`; returns the new fps_x10, or -1 when
+// this frame sets no rate (the first one, or two in the same millisecond).
+std::int32_t count_frame(FrameRate& rate, std::uint64_t now);
+
+// F4: all monitors, then 0, 1, ... last, then all again. -100 when there is
+// nothing to switch between.
+std::int32_t next_monitor(std::int32_t monitor_count, std::int32_t monitor_index);
+
+std::wstring viewer_title(bool control_enabled, std::int32_t monitor_count,
+                          std::int32_t monitor_index);
+std::wstring overlay_text(std::int32_t latency_ms, std::int32_t fps_x10);
