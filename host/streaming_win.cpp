@@ -1,6 +1,14 @@
+// The session engine: about 30 passes a second of clipboard, capture, frame
+// and the viewer's messages, all on the accept thread.
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "app/agent_state.h"
+#include "capture/screen_capture.h"
+#include "clipboard/clipboard_sync.h"
+#include "host/input.h"
 #include "host/session.h"
 #include "net/message_io.h"
 #include "net/tls.h"
@@ -8,40 +16,142 @@
 
 namespace {
 
-// True when a message has begun to arrive within wait_ms.
-bool message_waiting(SSL* ssl, SOCKET s, long wait_ms)
+constexpr ULONGLONG FRAME_PERIOD_MS = 33;
+constexpr DWORD NO_CAPTURE_WAIT_MS = 50;
+constexpr int NOT_ANNOUNCED = -100;
+
+// Physical pixels for the capture geometry; the mode is chosen once per process.
+void make_thread_dpi_aware()
 {
-    if (SSL_pending(ssl) > 0)
+    static std::once_flag once;
+    static const char* mode = nullptr;
+    using SetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    static SetContextFn set_context = nullptr;
+    std::call_once(once, [] {
+        set_context = reinterpret_cast<SetContextFn>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext"));
+    });
+    if (!set_context) {
+        SetProcessDPIAware();
+        mode = "process system-aware";
+    } else if (set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) {
+        mode = "thread PMv2";
+    } else if (set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)) {
+        mode = "thread PM";
+    } else {
+        SetProcessDPIAware();
+        mode = "process system-aware";
+    }
+    std::printf("[i] DPI mode: %s\n", mode);
+}
+
+struct Session {
+    SSL* ssl;
+    CaptureState capture;
+    ClipboardSyncState clipboard;
+    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> clip;
+    int announced_count = NOT_ANNOUNCED;
+    int announced_index = NOT_ANNOUNCED;
+    ULONGLONG frame_mark = 0;
+};
+
+bool send_clipboard(Session& s)
+{
+    std::wstring error;
+    if (!capture_clipboard_files(s.clipboard, s.clip, error) || s.clip.size() > MAX_PAYLOAD)
         return true;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{wait_ms / 1000, (wait_ms % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, &timeout) != 0;  // errors read and fail
+    std::printf("[clip] отправляю файлы зрителю (%u байт)\n", unsigned(s.clip.size()));
+    return send_msg(s.ssl, MSG_CLIPBOARD, s.clip.data(), s.clip.size());
+}
+
+bool announce_monitors(Session& s)
+{
+    const int count = int(s.capture.geometry.monitors.size());
+    const int index = s.capture.geometry.streamed_monitor;
+    if (count == s.announced_count && index == s.announced_index)
+        return true;
+    const std::uint8_t info[2] = {std::uint8_t(count), std::uint8_t(std::int8_t(index))};
+    if (!send_msg(s.ssl, MSG_MONITOR_INFO, info, sizeof info))
+        return false;
+    s.announced_count = count;
+    s.announced_index = index;
+    return true;
+}
+
+// One pass up to the pacing sleep; false when the connection broke.
+bool capture_and_send(Session& s, bool& captured)
+{
+    captured = false;
+    if (!send_clipboard(s))
+        return false;
+    if (!follow_input_desktop(s.capture) || !refresh_capture_area(s.capture, false) ||
+        !grab_frame(s.capture))
+        return true;
+    captured = true;
+    if (!announce_monitors(s))
+        return false;
+    encode_frame(s.capture, s.frame);
+    if (s.frame.size() > MAX_PAYLOAD)
+        return true;
+    return send_msg(s.ssl, MSG_FRAME, s.frame.data(), s.frame.size());
+}
+
+void pace(const Session& s, bool captured)
+{
+    if (!captured) {
+        Sleep(NO_CAPTURE_WAIT_MS);
+        return;
+    }
+    const ULONGLONG elapsed = GetTickCount64() - s.frame_mark;
+    Sleep(elapsed < FRAME_PERIOD_MS ? DWORD(FRAME_PERIOD_MS - elapsed) : 1);
+}
+
+bool pump(Session& s)
+{
+    s.frame_mark = GetTickCount64();
+    return pump_viewer_messages(s.ssl, s.clipboard, s.capture);
+}
+
+void stream(Session& s, const std::string& label)
+{
+    std::printf("[i] GetSystemMetrics says %dx%d (virtual screen)\n",
+                GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    bool connected = pump(s);
+    while (connected) {
+        bool captured = false;
+        if (!capture_and_send(s, captured))
+            break;
+        pace(s, captured);
+        connected = pump(s);
+    }
+    close_capture_desktop(s.capture);
+    std::printf("[-] Зритель отключился: %s\n", label.c_str());
+}
+
+void end_session(SSL* ssl, SOCKET socket)
+{
+    close_tls(ssl, socket);
+    viewer_name.set(L"");
+    viewer_connected = false;
+    if (banner_window) {
+        update_banner_size();
+        InvalidateRect(banner_window, nullptr, TRUE);
+    }
+    update_banner_visibility();
+    update_tray();
 }
 
 } // namespace
 
-// Until the screen is streamed, an authorised viewer is kept connected and
-// answered: pings get their pong, everything else is read and set aside.
-void stream_session(SSL* ssl, SOCKET s, const std::string& label)
+void stream_session(SSL* ssl, SOCKET socket, const std::string& label)
 {
-    for (;;) {
-        if (!message_waiting(ssl, s, 33))
-            continue;
-        Message message;
-        if (!read_msg(ssl, message))
-            break;
-        if (message.type == MSG_PING && !send_msg(ssl, MSG_PONG, nullptr, 0)) {
-            free_message(message);
-            break;
-        }
-        free_message(message);
-    }
-    std::printf("[-] Зритель отключился: %s\n", label.c_str());
-    viewer_connected = false;
-    viewer_name.set(L"");
-    update_banner_visibility();
-    update_tray();
-    close_tls(ssl, s);
+    make_thread_dpi_aware();
+    auto session = std::make_unique<Session>();  // its buffers go with it
+    session->ssl = ssl;
+    if (refresh_capture_area(session->capture, true))
+        stream(*session, label);
+    else
+        std::printf("[!] Не удалось инициализировать захват экрана.\n");
+    end_session(ssl, socket);
 }

@@ -1,0 +1,19 @@
+#pragma once
+// What the agent does with the viewer's messages between two frames.
+#include <openssl/ssl.h>
+
+#include <cstdint>
+
+#include "host/input_events.h"
+
+struct CaptureState;
+struct ClipboardSyncState;
+
+// Handles every message that has already arrived, then returns true; never
+// waits for one that has not begun. False when the connection must end.
+bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture);
+
+void inject_mouse(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE], const CaptureState& capture);
+void inject_key(const std::uint8_t (&payload)[KEY_PAYLOAD_SIZE]);
+// The secure attention sequence; sas.dll may be missing (then nothing happens).
+void send_secure_attention();

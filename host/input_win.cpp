@@ -1,0 +1,135 @@
+#include "host/input.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture/screen_capture.h"
+#include "clipboard/clipboard_sync.h"
+#include "net/message_io.h"
+
+namespace {
+
+PixelRect pixel_rect(const ScreenRect& rect)
+{
+    return {rect.left, rect.top, rect.width, rect.height};
+}
+
+// Whether a message has begun to arrive: decrypted bytes held by TLS, or
+// bytes waiting on the socket. -1 when the socket cannot be asked.
+int message_waiting(SSL* ssl)
+{
+    if (SSL_pending(ssl) > 0)
+        return 1;
+    u_long waiting = 0;
+    if (ioctlsocket(SOCKET(SSL_get_fd(ssl)), FIONREAD, &waiting) != 0)
+        return -1;
+    return waiting > 0 ? 1 : 0;
+}
+
+void select_monitor(const Message& message, CaptureState& capture)
+{
+    capture.geometry.requested_monitor = std::int8_t(message.payload[0]);
+    refresh_capture_area(capture, true);
+    capture.history.previous_valid = false;  // the next frame is complete
+}
+
+void apply_clipboard(const Message& message, ClipboardSyncState& clipboard)
+{
+    std::wstring error;
+    if (apply_clipboard_files(clipboard, message.payload, message.size, error))
+        std::printf("[clip] файлы от зрителя положены в буфер обмена (%u байт)\n",
+                    unsigned(message.size));
+}
+
+void dispatch(SSL* ssl, const Message& message, ClipboardSyncState& clipboard,
+              CaptureState& capture)
+{
+    switch (message.type) {
+    case MSG_MOUSE:
+        if (message.size == MOUSE_PAYLOAD_SIZE)
+            inject_mouse(*reinterpret_cast<const std::uint8_t(*)[MOUSE_PAYLOAD_SIZE]>(
+                             message.payload),
+                         capture);
+        break;
+    case MSG_KEY:
+        if (message.size == KEY_PAYLOAD_SIZE)
+            inject_key(
+                *reinterpret_cast<const std::uint8_t(*)[KEY_PAYLOAD_SIZE]>(message.payload));
+        break;
+    case MSG_CTRL_ALT_DEL:
+        send_secure_attention();
+        break;
+    case MSG_CLIPBOARD:
+        if (message.size >= 1)
+            apply_clipboard(message, clipboard);
+        break;
+    case MSG_PING:
+        send_msg(ssl, MSG_PONG, nullptr, 0);  // a broken connection shows at the next read
+        break;
+    case MSG_SELECT_MONITOR:
+        if (message.size >= 1)
+            select_monitor(message, capture);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture)
+{
+    for (;;) {
+        const int waiting = message_waiting(ssl);
+        if (waiting <= 0)
+            return waiting == 0;
+        Message message;
+        if (!read_msg(ssl, message))
+            return false;
+        dispatch(ssl, message, clipboard, capture);
+        free_message(message);
+    }
+}
+
+void inject_mouse(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE], const CaptureState& capture)
+{
+    const MouseInjection mouse = mouse_injection(payload, pixel_rect(capture.geometry.area),
+                                                 pixel_rect(capture.geometry.virtual_bounds));
+    if (!mouse.inject)
+        return;
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = mouse.dx;
+    input.mi.dy = mouse.dy;
+    input.mi.mouseData = DWORD(mouse.mouse_data);
+    input.mi.dwFlags = mouse.flags;
+    SendInput(1, &input, sizeof input);
+}
+
+void inject_key(const std::uint8_t (&payload)[KEY_PAYLOAD_SIZE])
+{
+    const KeyInjection key = key_injection(payload);
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key.vk;
+    input.ki.dwFlags = key.flags;
+    SendInput(1, &input, sizeof input);
+}
+
+void send_secure_attention()
+{
+    // Not every system has sas.dll (Wine has none): look it up at run time.
+    HMODULE sas = LoadLibraryW(L"sas.dll");
+    if (!sas)
+        return;
+    using SendSasFn = void(WINAPI*)(BOOL);
+    auto send_sas = reinterpret_cast<SendSasFn>(GetProcAddress(sas, "SendSAS"));
+    if (send_sas)
+        send_sas(FALSE);
+    FreeLibrary(sas);
+}

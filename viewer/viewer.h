@@ -1,0 +1,75 @@
+#pragma once
+// One viewer session per process: the connecting thread, the network thread
+// and the window share this record.
+#include <winsock2.h>
+#include <windows.h>
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "host/input_events.h"
+#include "viewer/viewer_layout.h"
+
+struct ServerEntry;
+
+inline constexpr UINT WM_VIEWER_MONITORS = WM_APP + 50;
+inline constexpr std::size_t MAX_QUEUED_EVENTS = 256;
+inline constexpr std::int32_t NO_PENDING_MONITOR = -100;
+
+struct ViewerParams {
+    std::string host;  // a dotted IPv4 address; never resolved as a name
+    std::uint16_t port = 0;
+    std::string password;
+    std::string relay_host;  // not empty: connect through the relay by relay_id
+    std::uint16_t relay_port = 0;
+    std::string relay_id;
+};
+
+// The MSG_MOUSE and MSG_KEY payloads, byte for byte.
+struct MouseEvent {
+    std::uint8_t bytes[MOUSE_PAYLOAD_SIZE];
+};
+struct KeyEvent {
+    std::uint8_t bytes[KEY_PAYLOAD_SIZE];
+};
+
+struct ViewerSession {
+    std::atomic<bool> running{false};
+    std::atomic<bool> control_enabled{false};
+    std::atomic<bool> cad_requested{false};
+    HBITMAP canvas = nullptr;  // top-down 32-bit DIB, under canvas_lock
+    void* canvas_bits = nullptr;
+    std::int32_t canvas_width = 0;
+    std::int32_t canvas_height = 0;
+    HWND viewer_window = nullptr;
+    ImageRect image_rect;  // where the picture was last painted
+    std::atomic<std::int32_t> monitor_count{0};
+    std::atomic<std::int32_t> monitor_index{0};
+    std::atomic<std::int32_t> pending_monitor{NO_PENDING_MONITOR};
+    std::atomic<std::int32_t> latency_ms{-1};
+    std::atomic<std::int32_t> fps_x10{0};
+    CRITICAL_SECTION canvas_lock;
+    CRITICAL_SECTION mouse_lock;
+    CRITICAL_SECTION key_lock;
+    std::deque<MouseEvent> mouse_queue;
+    std::deque<KeyEvent> key_queue;
+};
+
+extern ViewerSession viewer_session;
+extern std::atomic<bool> viewer_open;
+
+// Takes ownership of a heap ViewerParams.
+DWORD WINAPI viewer_thread(void* params);
+// Takes a heap cell (new SSL*) holding the authenticated TLS session.
+DWORD WINAPI network_thread(void* cell);
+void decode_frame(const std::uint8_t* payload, std::size_t size);
+
+LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+void update_viewer_title(HWND window);
+void queue_mouse_event(std::uint8_t action, std::uint16_t x, std::uint16_t y, std::int16_t wheel);
+
+// Opens a viewer for the entry unless one is open; returns at once.
+void launch_viewer(const ServerEntry& entry);
