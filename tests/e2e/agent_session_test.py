@@ -1,0 +1,315 @@
+"""One viewer session end to end: the native orvane-relay, the agent under Wine
+on an Xvfb display, and our scripted native viewer (orvane-test-client)."""
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from agent_harness import Agent, Env
+
+PASSWORD = "Sekr3t"
+WIDTH, HEIGHT = 1920, 1080
+# Solid blocks of distinct colours: easy to check through JPEG.
+BLOCK = 240
+COLOURS = [(200, 30, 30), (30, 160, 40), (40, 60, 210), (230, 200, 40), (20, 20, 20),
+           (240, 240, 240), (160, 40, 170), (30, 180, 190)]
+
+
+def block_colour(bx, by):
+    return COLOURS[(bx + 3 * by) % len(COLOURS)]
+
+
+def x_env():
+    with open(os.path.join(Env.state, "display")) as f:
+        return dict(os.environ, DISPLAY=f.read().strip())
+
+
+def write_ppm(path, pixel):
+    rows = bytearray()
+    for y in range(HEIGHT):
+        for x in range(WIDTH):
+            rows += bytes(pixel(x, y))
+    with open(path, "wb") as f:
+        f.write(b"P6\n%d %d\n255\n" % (WIDTH, HEIGHT) + rows)
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    magic, width, height, _, pixels = data.split(maxsplit=4)
+    assert magic == b"P6"
+    return int(width), int(height), pixels
+
+
+def set_root_picture(path):
+    """The X root window shows the picture; Wine's screen DC reads it."""
+    subprocess.run(["display", "-window", "root", path], env=x_env(), check=True, timeout=60)
+
+
+def pointer():
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=x_env(),
+                         capture_output=True, text=True, check=True).stdout
+    values = dict(line.split("=") for line in out.split())
+    return int(values["X"]), int(values["Y"])
+
+
+class Viewer:
+    """orvane-test-client, driven line by line."""
+
+    def __init__(self, *route):
+        self.proc = subprocess.Popen(
+            [Env.client, "--cert", os.path.join(Env.bin_dir, "test-certs", "server.crt"),
+             "--password", PASSWORD, *route],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.lines = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            with self.lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def send(self, command):
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.lines)
+
+    def wait(self, predicate, start=0, timeout=30.0):
+        """Index of the first line from `start` on that satisfies predicate."""
+        end = time.time() + timeout
+        while time.time() < end:
+            lines = self.snapshot()
+            for i in range(start, len(lines)):
+                if predicate(lines[i]):
+                    return i
+            time.sleep(0.02)
+        raise AssertionError("no such line; got:\n" + "\n".join(self.snapshot()[-40:]))
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.send("quit")
+                self.proc.wait(10)
+            except (BrokenPipeError, subprocess.TimeoutExpired):
+                self.proc.kill()
+                self.proc.wait(10)
+        self.proc.stdin.close()
+
+
+def frame_tiles(line):
+    """(width, height, [(x, y, w, h)...]) of a 'frame' report."""
+    parts = line.split()
+    tiles = [tuple(int(v) for v in t.split(",")) for t in parts[6:]]
+    return int(parts[2]), int(parts[3]), tiles
+
+
+def clip_payload(files):
+    out = struct.pack("<I", len(files))
+    for name, data in files:
+        raw = name.encode()
+        out += struct.pack("<I", len(raw)) + raw + struct.pack("<Q", len(data)) + data
+    return out
+
+
+def clip_names(payload):
+    count, = struct.unpack_from("<I", payload)
+    pos, files = 4, []
+    for _ in range(count):
+        name_len, = struct.unpack_from("<I", payload, pos)
+        name = payload[pos + 4:pos + 4 + name_len].decode()
+        data_len, = struct.unpack_from("<Q", payload, pos + 4 + name_len)
+        start = pos + 12 + name_len
+        files.append((name, payload[start:start + data_len]))
+        pos = start + data_len
+    return files
+
+
+class AgentSession(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="orvane_session_")
+        cls.picture = os.path.join(cls.tmp, "blocks.ppm")
+        write_ppm(cls.picture, lambda x, y: block_colour(x // BLOCK, y // BLOCK))
+        # The same with one patch inside the tile at column 2, row 1.
+        cls.changed = os.path.join(cls.tmp, "changed.ppm")
+        write_ppm(cls.changed, lambda x, y: (255, 255, 255) if 300 <= x < 360 and 150 <= y < 200
+                  else block_colour(x // BLOCK, y // BLOCK))
+        set_root_picture(cls.picture)
+
+    def start_agent(self, ini):
+        agent = Agent(ini)
+        self.addCleanup(agent.stop)
+        return agent
+
+    def start_viewer(self, *route):
+        viewer = Viewer(*route)
+        self.addCleanup(viewer.close)
+        viewer.wait(lambda l: l.startswith("auth"))
+        self.assertIn("auth ok", viewer.snapshot())
+        return viewer
+
+    def check_opening(self, viewer):
+        first_frame = viewer.wait(lambda l: l.startswith("frame"))
+        lines = viewer.snapshot()
+        first_info = next(i for i, l in enumerate(lines) if l.startswith("monitors"))
+        self.assertLess(first_info, first_frame)
+        for line in lines[1:first_info]:
+            self.assertRegex(line, r"^(pong|clipboard) ")
+        self.assertEqual(lines[first_info], "monitors 1 0")
+        return first_frame
+
+    def check_picture(self, viewer, agent):
+        path = os.path.join(self.tmp, "canvas.ppm")
+        viewer.send("save-canvas " + path)
+        viewer.wait(lambda l: l == "saved " + path)
+        width, height, pixels = read_ppm(path)
+        self.assertEqual((width, height), (WIDTH, HEIGHT))
+        worst = 0
+        for by in range(HEIGHT // BLOCK):
+            for bx in range(WIDTH // BLOCK):
+                # The middle of each block, away from JPEG edge ringing.
+                x, y = bx * BLOCK + BLOCK // 2, by * BLOCK + BLOCK // 2
+                got = pixels[(y * WIDTH + x) * 3:(y * WIDTH + x) * 3 + 3]
+                worst = max(worst, *(abs(a - b) for a, b in zip(got, block_colour(bx, by))))
+        self.assertLess(worst, 12, agent.output())
+
+    def check_only_changed_tiles(self, viewer):
+        mark = len(viewer.snapshot())
+        set_root_picture(self.changed)
+        i = viewer.wait(lambda l: l.startswith("frame") and frame_tiles(l)[2], start=mark)
+        self.assertEqual(frame_tiles(viewer.snapshot()[i])[2], [(256, 128, 128, 128)])
+
+    def check_mouse(self, viewer):
+        cases = [((0, 0), (0, 0)), ((65535, 65535), (1919, 1079)),
+                 ((32768, 16384), (960, 270))]
+        for (x, y), (px, py) in cases:
+            viewer.send(f"mouse 0 {x} {y} 0")
+            deadline = time.time() + 10
+            while pointer() != (px, py) and time.time() < deadline:
+                time.sleep(0.02)
+            got = pointer()
+            self.assertLessEqual(abs(got[0] - px), 1, (x, y, got))
+            self.assertLessEqual(abs(got[1] - py), 1, (x, y, got))
+
+    def check_bad_mouse_is_skipped(self, viewer):
+        viewer.send("raw 2 0000000000")  # five bytes: not a mouse payload
+        viewer.send("mouse 0 16384 16384 0")
+        deadline = time.time() + 10
+        while abs(pointer()[0] - 480) > 1 and time.time() < deadline:
+            time.sleep(0.02)
+        self.assertLessEqual(abs(pointer()[0] - 480), 1)
+
+    def check_pings(self, viewer):
+        mark = len(viewer.snapshot())
+        viewer.send("ping")
+        viewer.send("ping")
+        viewer.send("ping")
+        third = viewer.wait(lambda l: l.startswith("pong"), start=mark)
+        third = viewer.wait(lambda l: l.startswith("pong"), start=third + 1)
+        third = viewer.wait(lambda l: l.startswith("pong"), start=third + 1)
+        between = viewer.snapshot()[mark:third]
+        # All three are answered in the same pump: no frame between them.
+        pongs = [i for i, l in enumerate(between) if l.startswith("pong")]
+        self.assertFalse(any(l.startswith("frame") for l in between[pongs[0]:]), between)
+
+    def check_key(self, viewer):
+        probe = subprocess.Popen([Env.wine_run, "--state", Env.state,
+                                  os.path.join(Env.bin_dir, "key_probe.exe")],
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                 start_new_session=True)
+        try:
+            self.assertEqual(probe.stdout.readline().strip(), "ready")
+            viewer.send("key 65 1 0")
+            viewer.send("key 65 0 0")
+            self.assertEqual(probe.stdout.readline().strip(), "down 65")
+            self.assertEqual(probe.stdout.readline().strip(), "up 65")
+        finally:
+            os.killpg(probe.pid, 9)
+            probe.wait(10)
+            probe.stdout.close()
+
+    def check_clipboard_both_ways(self, viewer, agent):
+        payload = os.path.join(self.tmp, "to_agent.bin")
+        with open(payload, "wb") as f:
+            f.write(clip_payload([("привет.txt", b"hello agent")]))
+        viewer.send("clip " + payload)
+        self.assertTrue(agent.wait_for("[clip] файлы от зрителя положены в буфер обмена ("),
+                        agent.output())
+        shown = subprocess.run([Env.wine_run, "--state", Env.state,
+                                os.path.join(Env.bin_dir, "clip_probe.exe"), "show"],
+                               capture_output=True, text=True, timeout=60).stdout
+        self.assertRegex(shown, r"file .*привет\.txt")
+        self.assertIn("effect 1", shown)
+
+        mark = len(viewer.snapshot())
+        source = os.path.join(agent.dir, "from_agent.txt")
+        with open(source, "wb") as f:
+            f.write(b"hello viewer")
+        owner = subprocess.Popen([Env.wine_run, "--state", Env.state,
+                                  os.path.join(Env.bin_dir, "clip_probe.exe"), "put",
+                                  "from_agent.txt"], cwd=agent.dir, stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, text=True, start_new_session=True)
+        try:
+            self.assertEqual(owner.stdout.readline().strip(), "put")
+            viewer.wait(lambda l: l.startswith("clipboard"), start=mark)
+            saved = os.path.join(self.tmp, "from_agent.bin")
+            viewer.send("save-clip " + saved)
+            viewer.wait(lambda l: l == "saved " + saved)
+            with open(saved, "rb") as f:
+                self.assertEqual(clip_names(f.read()), [("from_agent.txt", b"hello viewer")])
+        finally:
+            owner.stdin.close()
+            owner.wait(30)
+            owner.stdout.close()
+
+    def test_direct_session_sees_the_screen_and_drives_the_agent(self):
+        agent = self.start_agent(f"[server]\nport=55660\npassword={PASSWORD}\n")
+        self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
+        viewer = self.start_viewer("--direct", "127.0.0.1:55660")
+        self.check_opening(viewer)
+        self.check_picture(viewer, agent)
+        self.check_only_changed_tiles(viewer)
+        set_root_picture(self.picture)
+        self.check_mouse(viewer)
+        self.check_bad_mouse_is_skipped(viewer)
+        self.check_pings(viewer)
+        self.check_key(viewer)
+        self.check_clipboard_both_ways(viewer, agent)
+
+        viewer.close()
+        self.assertTrue(agent.wait_for("[-] Зритель отключился: 127.0.0.1:"), agent.output())
+        second = self.start_viewer("--direct", "127.0.0.1:55660")
+        self.check_opening(second)
+
+    def test_relay_session_and_the_next_viewer(self):
+        relay = subprocess.Popen([Env.relay, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(lambda: (relay.terminate(), relay.wait(10), relay.stdout.close()))
+        port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", relay.stdout.readline()).group(1))
+        threading.Thread(target=relay.stdout.read, daemon=True).start()
+        agent = self.start_agent(f"[server]\nport=55661\npassword={PASSWORD}\n"
+                                 f"relay_host=127.0.0.1\nrelay_port={port}\nrelay_id=\n")
+        self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n"), agent.output())
+        agent_id = re.search(r"  ID:     (\S+)\n", agent.output()).group(1)
+        viewer = self.start_viewer("--relay", f"127.0.0.1:{port}:{agent_id}")
+        self.check_opening(viewer)
+        self.check_picture(viewer, agent)
+        viewer.close()
+        self.assertTrue(agent.wait_for("[-] Зритель отключился: relay id="), agent.output())
+        self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n", count=2))
+        second = self.start_viewer("--relay", f"127.0.0.1:{port}:{agent_id}")
+        self.check_opening(second)
+
+
+if __name__ == "__main__":
+    Env.wine_run, Env.state, Env.bin_dir, Env.relay, Env.client = sys.argv[1:6]
+    unittest.main(argv=sys.argv[:1] + sys.argv[6:], verbosity=2)
