@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""The agent under Wine+Xvfb on loopback with our scripted viewer: frames per
+second and bytes per second for a static screen, a small changing region and a
+whole changing screen; input latency from MSG_MOUSE to the X pointer moving;
+agent CPU seconds per frame. Prints its figures.
+
+    python3 bench/agent/agent_bench.py [SECONDS]
+
+Needs the windows build (build/windows) and the native one (build/native or
+build/bench) with orvane-test-client."""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BIN = os.path.join(ROOT, "build", "windows", "bin")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+PORT = 55690
+PASSWORD = "bench"
+
+
+def find_client():
+    for preset in ("bench", "native"):
+        path = os.path.join(ROOT, "build", preset, "tests", "e2e", "orvane-test-client")
+        if os.path.exists(path):
+            return path
+    sys.exit("orvane-test-client is not built (cmake --build --preset native)")
+
+
+def agent_cpu_seconds():
+    """User + system CPU of the agent's Wine process."""
+    total = 0.0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if b"orvane.exe" not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except OSError:
+            continue
+    return total
+
+
+class Viewer:
+    def __init__(self, client):
+        self.proc = subprocess.Popen(
+            [client, "--cert", os.path.join(BIN, "test-certs", "server.crt"), "--password",
+             PASSWORD, "--direct", f"127.0.0.1:{PORT}"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.frames = []  # (arrival ms, payload bytes, tiles)
+        self.lock = threading.Lock()
+        threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        for line in self.proc.stdout:
+            parts = line.split()
+            if parts and parts[0] == "frame":
+                with self.lock:
+                    self.frames.append((int(parts[1]), int(parts[5]), int(parts[4])))
+
+    def send(self, command):
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+
+    def frame_count(self):
+        with self.lock:
+            return len(self.frames)
+
+    def window(self, start):
+        with self.lock:
+            return self.frames[start:]
+
+
+def measure(viewer, seconds):
+    start = viewer.frame_count()
+    cpu = agent_cpu_seconds()
+    began = time.time()
+    time.sleep(seconds)
+    frames = viewer.window(start)
+    elapsed = time.time() - began
+    cpu = agent_cpu_seconds() - cpu
+    count = max(len(frames), 1)
+    return {"fps": len(frames) / elapsed,
+            "bytes_per_s": sum(f[1] for f in frames) / elapsed,
+            "tiles": sum(f[2] for f in frames) / count,
+            "cpu_ms_per_frame": cpu * 1000 / count}
+
+
+def pointer(env):
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=env,
+                         capture_output=True, text=True).stdout
+    values = dict(line.split("=") for line in out.split())
+    return int(values["X"]), int(values["Y"])
+
+
+def input_latency(viewer, env, rounds=20):
+    samples = []
+    for i in range(rounds):
+        x = 200 + (i % 2) * 800
+        viewer.send(f"mouse 0 {x * 65535 // 1919} 32768 0")
+        sent = time.time()
+        while abs(pointer(env)[0] - x) > 1 and time.time() - sent < 2:
+            pass
+        samples.append((time.time() - sent) * 1000)
+        time.sleep(0.1)
+    samples.sort()
+    return samples[len(samples) // 2], samples[-1]
+
+
+def main():
+    seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 10.0
+    client = find_client()
+    state = tempfile.mkdtemp(prefix="orvane_bench_")
+    work = tempfile.mkdtemp(prefix="orvane_bench_agent_")
+    subprocess.run([WINE_RUN, "--state", state, "--setup"], check=True)
+    with open(os.path.join(state, "display")) as f:
+        env = dict(os.environ, DISPLAY=f.read().strip())
+    for name in ("orvane.exe", "animator.exe"):
+        shutil.copy(os.path.join(BIN, name), work)
+    for name in ("server.crt", "server.key"):
+        shutil.copy(os.path.join(BIN, "test-certs", name), work)
+    with open(os.path.join(work, "server.ini"), "w") as f:
+        f.write(f"[server]\nport={PORT}\npassword={PASSWORD}\n")
+    agent = subprocess.Popen([WINE_RUN, "--state", state, "./orvane.exe"], cwd=work,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)
+    animator = None
+    try:
+        time.sleep(8)
+        viewer = Viewer(client)
+        time.sleep(3)
+        results = {}
+        for scenario in ("static", "small", "full"):
+            if scenario != "static":
+                animator = subprocess.Popen([WINE_RUN, "--state", state, "./animator.exe",
+                                             scenario], cwd=work, start_new_session=True)
+                time.sleep(4)
+            results[scenario] = measure(viewer, seconds)
+            if scenario == "static":
+                results["latency"] = input_latency(viewer, env)
+            if animator:
+                os.killpg(animator.pid, signal.SIGKILL)
+                animator.wait()
+                animator = None
+                time.sleep(1)
+        print(f"agent under Wine+Xvfb, 1920x1080, loopback, {seconds:.0f} s per scenario")
+        print(f"{'scenario':<10}{'fps':>8}{'KiB/s':>12}{'tiles/frame':>13}{'CPU ms/frame':>14}")
+        for scenario in ("static", "small", "full"):
+            r = results[scenario]
+            print(f"{scenario:<10}{r['fps']:>8.1f}{r['bytes_per_s'] / 1024:>12.1f}"
+                  f"{r['tiles']:>13.2f}{r['cpu_ms_per_frame']:>14.1f}")
+        median, worst = results["latency"]
+        print(f"input latency MSG_MOUSE -> X pointer moved: median {median:.1f} ms, "
+              f"worst {worst:.1f} ms (includes polling xdotool, about 3 ms a call)")
+        viewer.send("quit")
+    finally:
+        if animator:
+            os.killpg(animator.pid, signal.SIGKILL)
+        os.killpg(agent.pid, signal.SIGKILL)
+        agent.wait()
+        subprocess.run([WINE_RUN, "--state", state, "--cleanup"])
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(state, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
