@@ -3,6 +3,7 @@
 //                            and keeps owning it until standard input closes
 //   clip_probe show          prints "file PATH" per entry and "effect N"
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <cstdio>
