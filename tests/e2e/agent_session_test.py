@@ -29,15 +29,6 @@ def x_env():
         return dict(os.environ, DISPLAY=f.read().strip())
 
 
-def write_ppm(path, pixel):
-    rows = bytearray()
-    for y in range(HEIGHT):
-        for x in range(WIDTH):
-            rows += bytes(pixel(x, y))
-    with open(path, "wb") as f:
-        f.write(b"P6\n%d %d\n255\n" % (WIDTH, HEIGHT) + rows)
-
-
 def read_ppm(path):
     with open(path, "rb") as f:
         data = f.read()
@@ -46,9 +37,30 @@ def read_ppm(path):
     return int(width), int(height), pixels
 
 
-def set_root_picture(path):
-    """The X root window shows the picture; Wine's screen DC reads it."""
-    subprocess.run(["display", "-window", "root", path], env=x_env(), check=True, timeout=60)
+class ScreenProbe:
+    """screen_probe.exe on the agent's display: the blocks, and a patch on demand."""
+
+    def __init__(self, state=None):
+        self.proc = subprocess.Popen(
+            [Env.wine_run, "--state", state or Env.state,
+             os.path.join(Env.bin_dir, "screen_probe.exe")],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+            start_new_session=True)
+        assert self.proc.stdout.readline().strip() == "ready"
+
+    def command(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        assert self.proc.stdout.readline().strip() == "done"
+
+    def stop(self):
+        try:
+            os.killpg(self.proc.pid, 9)
+        except ProcessLookupError:
+            pass
+        self.proc.wait(10)
+        self.proc.stdin.close()
+        self.proc.stdout.close()
 
 
 def pointer():
@@ -137,13 +149,11 @@ class AgentSession(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="orvane_session_")
-        cls.picture = os.path.join(cls.tmp, "blocks.ppm")
-        write_ppm(cls.picture, lambda x, y: block_colour(x // BLOCK, y // BLOCK))
-        # The same with one patch inside the tile at column 2, row 1.
-        cls.changed = os.path.join(cls.tmp, "changed.ppm")
-        write_ppm(cls.changed, lambda x, y: (255, 255, 255) if 300 <= x < 360 and 150 <= y < 200
-                  else block_colour(x // BLOCK, y // BLOCK))
-        set_root_picture(cls.picture)
+        cls.screen = ScreenProbe()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.screen.stop()
 
     def start_agent(self, ini):
         agent = Agent(ini)
@@ -184,7 +194,8 @@ class AgentSession(unittest.TestCase):
 
     def check_only_changed_tiles(self, viewer):
         mark = len(viewer.snapshot())
-        set_root_picture(self.changed)
+        # A patch inside the tile at column 2, row 1.
+        self.screen.command("patch 300 150 60 50")
         i = viewer.wait(lambda l: l.startswith("frame") and frame_tiles(l)[2], start=mark)
         self.assertEqual(frame_tiles(viewer.snapshot()[i])[2], [(256, 128, 128, 128)])
 
@@ -210,9 +221,7 @@ class AgentSession(unittest.TestCase):
 
     def check_pings(self, viewer):
         mark = len(viewer.snapshot())
-        viewer.send("ping")
-        viewer.send("ping")
-        viewer.send("ping")
+        viewer.send("pings 3")
         third = viewer.wait(lambda l: l.startswith("pong"), start=mark)
         third = viewer.wait(lambda l: l.startswith("pong"), start=third + 1)
         third = viewer.wait(lambda l: l.startswith("pong"), start=third + 1)
@@ -278,7 +287,7 @@ class AgentSession(unittest.TestCase):
         self.check_opening(viewer)
         self.check_picture(viewer, agent)
         self.check_only_changed_tiles(viewer)
-        set_root_picture(self.picture)
+        self.screen.command("reset")
         self.check_mouse(viewer)
         self.check_bad_mouse_is_skipped(viewer)
         self.check_pings(viewer)

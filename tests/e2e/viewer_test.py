@@ -14,8 +14,8 @@ import time
 import unittest
 
 from agent_harness import Agent, Env
-from agent_session_test import (BLOCK, HEIGHT, PASSWORD, WIDTH, block_colour, pointer, read_ppm,
-                                set_root_picture, write_ppm)
+from agent_session_test import (BLOCK, HEIGHT, PASSWORD, WIDTH, ScreenProbe, block_colour, pointer,
+                                read_ppm)
 
 
 def display_of(state):
@@ -85,9 +85,7 @@ class ViewerEndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="orvane_viewer_e2e_")
-        cls.picture = os.path.join(cls.tmp, "blocks.ppm")
-        write_ppm(cls.picture, lambda x, y: block_colour(x // BLOCK, y // BLOCK))
-        set_root_picture(cls.picture)
+        cls.screen = ScreenProbe()
         # The viewer's own prefix and display.
         cls.viewer_state = os.path.join(cls.tmp, "viewer-wine")
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
@@ -96,6 +94,7 @@ class ViewerEndToEnd(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        cls.screen.stop()
         subprocess.run([Env.wine_run, "--state", cls.viewer_state, "--cleanup"], timeout=120)
         shutil.rmtree(cls.tmp, ignore_errors=True)
 

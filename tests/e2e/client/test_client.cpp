@@ -4,7 +4,7 @@
 //
 //   orvane-test-client --cert FILE --password PW (--direct HOST:PORT | --relay HOST:PORT:ID)
 //
-// Commands: mouse A X Y W | key VK DOWN EXT | ping | cad | select N |
+// Commands: mouse A X Y W | key VK DOWN EXT | ping | pings N | cad | select N |
 //           raw TYPE HEX | clip FILE | save-canvas FILE | save-clip FILE | quit
 // Reports:  auth ok | auth failed | relay refused | connect failed | tls failed
 //           frame MS W H TILES BYTES [x,y,w,h ...] | monitors COUNT INDEX | pong MS |
@@ -239,6 +239,18 @@ bool run_command(Client& c, const std::string& line)
     if (command == "ping") {
         c.ping_sent = std::chrono::steady_clock::now();
         return send_msg(c.ssl, MSG_PING, nullptr, 0);
+    }
+    if (command == "pings") {
+        // In one TLS record, so they all wait at the agent together.
+        int count = 0;
+        in >> count;
+        std::vector<std::uint8_t> burst;
+        for (int i = 0; i < count; ++i) {
+            std::uint8_t header[FRAME_HEADER_SIZE];
+            encode_frame_header(header, MSG_PING, 0);
+            burst.insert(burst.end(), header, header + sizeof header);
+        }
+        return burst.empty() || SSL_write(c.ssl, burst.data(), int(burst.size())) == int(burst.size());
     }
     if (command == "cad")
         return send_msg(c.ssl, MSG_CTRL_ALT_DEL, nullptr, 0);
