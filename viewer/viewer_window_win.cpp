@@ -46,6 +46,22 @@ void paint_waiting(HDC target, int width, int height)
     DrawTextW(target, L"Подключение...", -1, &client, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
+// Segoe UI where it exists; GDI+ does not substitute fonts (Wine has no Segoe
+// UI and no working generic family), so the first installed sans face after it.
+const Gdiplus::FontFamily* overlay_family()
+{
+    static const Gdiplus::FontFamily* family = [] {
+        for (const wchar_t* name : {L"Segoe UI", L"Tahoma", L"DejaVu Sans", L"Liberation Sans"}) {
+            auto* candidate = new Gdiplus::FontFamily(name);
+            if (candidate->GetLastStatus() == Gdiplus::Ok)
+                return static_cast<const Gdiplus::FontFamily*>(candidate);
+            delete candidate;
+        }
+        return Gdiplus::FontFamily::GenericSansSerif();
+    }();
+    return family;
+}
+
 void paint_overlay(HDC target)
 {
     using namespace Gdiplus;
@@ -53,8 +69,7 @@ void paint_overlay(HDC target)
         overlay_text(viewer_session.latency_ms.load(), viewer_session.fps_x10.load());
     Graphics graphics(target);
     graphics.SetTextRenderingHint(TextRenderingHintAntiAlias);
-    FontFamily family(L"Segoe UI");
-    Font font(&family, 11, FontStyleBold, UnitPixel);
+    Font font(overlay_family(), 11, FontStyleBold, UnitPixel);
     RectF bounds;
     graphics.MeasureString(text.c_str(), INT(text.size()), &font, PointF(0, 0), &bounds);
     SolidBrush back{Color(OVERLAY_BACK)};
