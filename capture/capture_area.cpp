@@ -29,7 +29,9 @@ ScreenRect bounding_rect(const std::vector<MonitorInfo>& monitors)
 
 MonitorChoice choose_monitor(const std::vector<MonitorInfo>& monitors, std::int32_t requested)
 {
-    auto rect_of = [](const MonitorInfo& m) { return ScreenRect{m.left, m.top, m.width, m.height}; };
+    auto rect_of = [](const MonitorInfo& m) {
+        return ScreenRect{m.left, m.top, m.width, m.height};
+    };
     const std::int32_t count = std::int32_t(monitors.size());
     if (count == 1)
         return {0, rect_of(monitors[0])};
@@ -103,4 +105,27 @@ AreaRefresh refresh_capture_geometry(CaptureGeometry& geometry, FrameHistory& hi
                 int(geometry.monitors.size()));
     return take_area(geometry, history, choice.rect) ? AreaRefresh::changed
                                                      : AreaRefresh::unusable;
+}
+
+MonitorAnnouncement monitor_announcement(const CaptureGeometry& geometry)
+{
+    // One byte each on the wire; no desktop has anywhere near 127 monitors.
+    const int count = int(std::min<std::size_t>(geometry.monitors.size(), 255));
+    return {count, std::clamp(geometry.streamed_monitor, -1, 127)};
+}
+
+void write_monitor_info(const MonitorAnnouncement& info,
+                        std::uint8_t (&payload)[MONITOR_INFO_SIZE])
+{
+    payload[0] = std::uint8_t(info.count);
+    payload[1] = std::uint8_t(std::int8_t(info.index));
+}
+
+bool read_monitor_info(const std::uint8_t* payload, std::size_t size, MonitorAnnouncement& info)
+{
+    if (!payload || size < MONITOR_INFO_SIZE)
+        return false;
+    info.count = payload[0];
+    info.index = std::int8_t(payload[1]);
+    return true;
 }

@@ -2,6 +2,7 @@
 // The monitor list and the rectangle a session streams: one monitor or the
 // bounding rectangle of all of them. No Windows here; the enumeration itself
 // is handed in, so the choice is the same code on every build.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -72,3 +73,16 @@ using EnumerateMonitors = void (*)(void* ctx, std::vector<MonitorInfo>& monitors
 AreaRefresh refresh_capture_geometry(CaptureGeometry& geometry, FrameHistory& history,
                                      bool force, std::uint64_t now,
                                      EnumerateMonitors enumerate, void* ctx);
+
+// MSG_MONITOR_INFO: byte 0 the monitor count (unsigned), byte 1 the streamed
+// index (signed, -1 for all monitors).
+inline constexpr std::size_t MONITOR_INFO_SIZE = 2;
+struct MonitorAnnouncement {
+    int count = 0;
+    int index = 0;
+};
+MonitorAnnouncement monitor_announcement(const CaptureGeometry& geometry);
+void write_monitor_info(const MonitorAnnouncement& info,
+                        std::uint8_t (&payload)[MONITOR_INFO_SIZE]);
+// False for a payload shorter than two bytes, which is ignored.
+bool read_monitor_info(const std::uint8_t* payload, std::size_t size, MonitorAnnouncement& info);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "capture/frame_payload.h"
 
@@ -102,8 +103,13 @@ int encode_frame_payload(FrameHistory& history, const FramePicture& picture,
     const std::size_t frame_bytes = std::size_t(picture.stride) * std::size_t(picture.height);
     if (history.previous_frame.size() != frame_bytes) {
         // Only after a size change that bypassed the area refresh.
-        history.previous_frame.assign(frame_bytes, 0);
         history.previous_valid = false;
+        try {
+            history.previous_frame.assign(frame_bytes, 0);
+        } catch (const std::bad_alloc&) {
+            history.previous_frame.clear();
+            return 0;
+        }
     }
     history.changed.resize(std::size_t((picture.width + TILE_SIZE - 1) / TILE_SIZE));
 

@@ -49,8 +49,9 @@ struct Canvas {
         if (!inside(x, y))
             return;
         std::uint8_t* p = at(x, y);
-        set(x, y, {(c.r * alpha + p[2] * (256 - alpha)) >> 8, (c.g * alpha + p[1] * (256 - alpha)) >> 8,
-                   (c.b * alpha + p[0] * (256 - alpha)) >> 8});
+        const int keep = 256 - alpha;
+        set(x, y, {(c.r * alpha + p[2] * keep) >> 8, (c.g * alpha + p[1] * keep) >> 8,
+                   (c.b * alpha + p[0] * keep) >> 8});
     }
     void fill(int x, int y, int w, int h, Rgb c)
     {
@@ -82,7 +83,8 @@ void draw_glyph(Canvas& c, int x, int y, std::uint32_t code, Rgb colour)
     for (int row = 0; row < 9; ++row)
         for (int col = 0; col < 5; ++col) {
             const int r = row - 2;  // rows 0-1 only for tall letters
-            const bool on = (left && col == 0 && (r >= 0 || tall)) || (right && col == 4 && r >= 0) ||
+            const bool on = (left && col == 0 && (r >= 0 || tall)) ||
+                            (right && col == 4 && r >= 0) ||
                             (top && r == 0 && col > 0 && col < 4) ||
                             (middle && r == 3 && col < 4) || (bottom && r == 6 && col > 0) ||
                             (diagonal && r >= 0 && col == r * 4 / 6);
@@ -172,7 +174,8 @@ void draw_editor(Canvas& c, const DesktopScene& scene)
     c.fill(x, top, w, 28, {228, 228, 228});
     for (int t = 0; t < 3; ++t) {
         c.fill(x + 4 + t * 170, top + 4, 164, 24, t == 0 ? Rgb{255, 255, 255} : Rgb{214, 214, 214});
-        draw_words(c, x + 14 + t * 170, top + 11, x + 160 + t * 170, 40 + t, 2, false, {40, 40, 40});
+        draw_words(c, x + 14 + t * 170, top + 11, x + 160 + t * 170, 40 + t, 2, false,
+                   {40, 40, 40});
     }
     top += 28;
     const int status_y = y + h - 22;

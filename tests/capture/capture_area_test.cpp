@@ -188,3 +188,25 @@ TEST(CaptureArea, SidesBeyondSixteenBitsAreCut)
     EXPECT_EQ(s.geometry.stride, 65535 * 4);
     EXPECT_EQ(s.history.previous_frame.size(), 65535u * 4 * 16);
 }
+
+TEST(CaptureArea, MonitorInfoBytes)
+{
+    Session s;
+    s.displays.monitors = {PRIMARY_RIGHT, SECOND_LEFT, {1920, 0, 800, 600, false}};
+    s.geometry.requested_monitor = ALL_MONITORS;
+    ASSERT_EQ(s.refresh(true, 5000), AreaRefresh::changed);
+    std::uint8_t payload[MONITOR_INFO_SIZE];
+    write_monitor_info(monitor_announcement(s.geometry), payload);
+    EXPECT_EQ(payload[0], 0x03);
+    EXPECT_EQ(payload[1], 0xFF);
+    MonitorAnnouncement read;
+    ASSERT_TRUE(read_monitor_info(payload, sizeof payload, read));
+    EXPECT_EQ(read.count, 3);
+    EXPECT_EQ(read.index, -1);
+
+    const std::uint8_t longer[] = {1, 0, 9};
+    ASSERT_TRUE(read_monitor_info(longer, sizeof longer, read));
+    EXPECT_EQ(read.count, 1);
+    EXPECT_EQ(read.index, 0);
+    EXPECT_FALSE(read_monitor_info(longer, 1, read));
+}

@@ -70,10 +70,10 @@ bool decode_jpeg(const std::uint8_t* data, std::size_t size, Picture& out)
         out.width = int(w);
         out.height = int(h);
         out.bgrx.resize(std::size_t(w) * h * 4);
+        const auto* scan0 = static_cast<const std::uint8_t*>(locked.Scan0);
         for (UINT r = 0; r < h; ++r)
             std::memcpy(out.bgrx.data() + std::size_t(r) * w * 4,
-                        static_cast<const std::uint8_t*>(locked.Scan0) + std::size_t(r) * locked.Stride,
-                        std::size_t(w) * 4);
+                        scan0 + std::size_t(r) * locked.Stride, std::size_t(w) * 4);
         gp::GdipBitmapUnlockBits(bitmap, &locked);
     }
     gp::GdipDisposeImage(bitmap);
