@@ -67,15 +67,15 @@ bool send_clipboard(Session& s)
 
 bool announce_monitors(Session& s)
 {
-    const int count = int(s.capture.geometry.monitors.size());
-    const int index = s.capture.geometry.streamed_monitor;
-    if (count == s.announced_count && index == s.announced_index)
+    const MonitorAnnouncement now = monitor_announcement(s.capture.geometry);
+    if (now.count == s.announced_count && now.index == s.announced_index)
         return true;
-    const std::uint8_t info[2] = {std::uint8_t(count), std::uint8_t(std::int8_t(index))};
+    std::uint8_t info[MONITOR_INFO_SIZE];
+    write_monitor_info(now, info);
     if (!send_msg(s.ssl, MSG_MONITOR_INFO, info, sizeof info))
         return false;
-    s.announced_count = count;
-    s.announced_index = index;
+    s.announced_count = now.count;
+    s.announced_index = now.index;
     return true;
 }
 

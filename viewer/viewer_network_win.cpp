@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "capture/capture_area.h"
 #include "capture/frame_payload.h"
 #include "clipboard/clipboard_sync.h"
 #include "net/message_io.h"
@@ -170,10 +171,11 @@ void handle(NetworkState& n, const Message& message)
         }
         return;
     case MSG_MONITOR_INFO:
-        if (message.size < 2)
+        MonitorAnnouncement info;
+        if (!read_monitor_info(message.payload, message.size, info))
             return;
-        v.monitor_count.exchange(message.payload[0]);
-        v.monitor_index.exchange(std::int8_t(message.payload[1]));
+        v.monitor_count.exchange(info.count);
+        v.monitor_index.exchange(info.index);
         if (v.viewer_window)
             PostMessageW(v.viewer_window, WM_VIEWER_MONITORS, 0, 0);
         return;
