@@ -170,7 +170,7 @@ void handle(NetworkState& n, const Message& message)
             n.ping_outstanding = 0;
         }
         return;
-    case MSG_MONITOR_INFO:
+    case MSG_MONITOR_INFO: {
         MonitorAnnouncement info;
         if (!read_monitor_info(message.payload, message.size, info))
             return;
@@ -179,6 +179,7 @@ void handle(NetworkState& n, const Message& message)
         if (v.viewer_window)
             PostMessageW(v.viewer_window, WM_VIEWER_MONITORS, 0, 0);
         return;
+    }
     case MSG_CLIPBOARD:
         if (message.size > 0) {
             std::wstring ignored;
