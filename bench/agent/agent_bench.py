@@ -124,8 +124,9 @@ def main():
     subprocess.run([WINE_RUN, "--state", state, "--setup"], check=True)
     with open(os.path.join(state, "display")) as f:
         env = dict(os.environ, DISPLAY=f.read().strip())
-    for name in ("orvane.exe", "animator.exe"):
+    for name in ("orvane.exe", "animator.exe", "pass_breakdown.exe", "server.crt"):
         shutil.copy(os.path.join(BIN, name), work)
+    shutil.copytree(os.path.join(BIN, "test-certs"), os.path.join(work, "test-certs"))
     for name in ("server.crt", "server.key"):
         shutil.copy(os.path.join(BIN, "test-certs", name), work)
     with open(os.path.join(work, "server.ini"), "w") as f:
@@ -145,6 +146,15 @@ def main():
                                              scenario], cwd=work, start_new_session=True)
                 time.sleep(4)
             results[scenario] = measure(viewer, seconds)
+            # The same passes in-process, timed piece by piece (no viewer session then
+            # competes for the processor, so this runs while the agent only idles).
+            viewer.send("quit")
+            time.sleep(1)
+            results[scenario]["breakdown"] = subprocess.run(
+                [WINE_RUN, "--state", state, "./pass_breakdown.exe", "60"], cwd=work,
+                capture_output=True, text=True).stdout.strip()
+            viewer = Viewer(client)
+            time.sleep(3)
             if scenario == "static":
                 results["latency"] = input_latency(viewer, env)
             if animator:
@@ -158,6 +168,10 @@ def main():
             r = results[scenario]
             print(f"{scenario:<10}{r['fps']:>8.1f}{r['bytes_per_s'] / 1024:>12.1f}"
                   f"{r['tiles']:>13.2f}{r['cpu_ms_per_frame']:>14.1f}")
+        for scenario in ("static", "small", "full"):
+            print(f"pass breakdown, {scenario}:")
+            for line in results[scenario]["breakdown"].splitlines():
+                print("   " + line.strip())
         median, worst = results["latency"]
         print(f"input latency MSG_MOUSE -> X pointer moved: median {median:.1f} ms, "
               f"worst {worst:.1f} ms (includes polling xdotool, about 3 ms a call)")
