@@ -1,0 +1,166 @@
+#include "clipboard/clipboard_sync.h"
+
+#include <windows.h>
+#include <oleidl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+#include "app/win_util.h"
+#include "clipboard/clip_payload.h"
+#include "clipboard/safe_file_name.h"
+
+namespace {
+
+const wchar_t* const NOT_SAVED_TEXT = L"Не удалось сохранить полученные файлы.";
+const wchar_t* const NO_MEMORY_TEXT = L"Не хватило памяти для буфера обмена.";
+const wchar_t* const BUSY_TEXT = L"Буфер обмена занят другим приложением.";
+
+static_assert(sizeof(DROPFILES) == 20, "the drop list's paths start right after its header");
+
+// A fresh folder for one payload: "<temp>Orvane_clip\<tick>_<thread>". The
+// results are not checked: an existing folder is simply used, and a missing
+// one makes every file fail below.
+std::wstring make_receive_folder()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring base = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"Orvane_clip";
+    CreateDirectoryW(base.c_str(), nullptr);
+    wchar_t leaf[16];
+    std::swprintf(leaf, 16, L"\\%08x_%04x", unsigned(GetTickCount()),
+                  unsigned(GetCurrentThreadId() & 0xFFFF));
+    const std::wstring folder = base + leaf;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+// True when the file was created; its contents may still be short when a
+// write failed (disk full), and it is then offered as far as it got.
+bool write_received_file(const std::wstring& path, const std::uint8_t* data, std::uint64_t size)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::uint64_t done = 0;
+    while (done < size) {
+        const DWORD want = DWORD(std::min<std::uint64_t>(size - done, CLIP_IO_BLOCK));
+        DWORD wrote = 0;
+        if (!WriteFile(file, data + done, want, &wrote, nullptr) || wrote == 0)
+            break;
+        done += wrote;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+std::wstring received_name(const ClipRecord& record)
+{
+    const std::string utf8(reinterpret_cast<const char*>(record.name), record.name_len);
+    return safe_file_name(utf8_to_wide(utf8));
+}
+
+// The CF_HDROP block: DROPFILES, then each path with its zero, then one more zero.
+HGLOBAL make_drop_list(const std::vector<std::wstring>& paths)
+{
+    SIZE_T bytes = sizeof(DROPFILES) + sizeof(wchar_t);
+    for (const std::wstring& path : paths)
+        bytes += (path.size() + 1) * sizeof(wchar_t);
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, bytes);
+    if (!block)
+        return nullptr;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
+    if (!header) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    auto* at = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(header) + sizeof(DROPFILES));
+    for (const std::wstring& path : paths) {
+        std::memcpy(at, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+        at += path.size() + 1;
+    }
+    GlobalUnlock(block);
+    return block;
+}
+
+// Asks the file manager to copy, not move, what is pasted. Without it the
+// drop list still works, so its own failures are passed over.
+void mark_as_copy()
+{
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD));
+    if (!block)
+        return;
+    auto* effect = static_cast<DWORD*>(GlobalLock(block));
+    if (!effect) {
+        GlobalFree(block);
+        return;
+    }
+    *effect = DROPEFFECT_COPY;
+    GlobalUnlock(block);
+    const UINT format = RegisterClipboardFormatW(L"Preferred DropEffect");
+    if (!format || !SetClipboardData(format, block))
+        GlobalFree(block);
+}
+
+// Puts the drop list on the clipboard; the clipboard owns it afterwards, and
+// on failure it is freed here.
+bool place_drop_list(HGLOBAL drop, std::wstring& error)
+{
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(drop);
+        error = BUSY_TEXT;
+        return false;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_HDROP, drop)) {
+        GlobalFree(drop);
+        CloseClipboard();
+        error = BUSY_TEXT;
+        return false;
+    }
+    mark_as_copy();
+    CloseClipboard();
+    return true;
+}
+
+} // namespace
+
+bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payload,
+                           std::size_t size, std::wstring& error)
+{
+    ClipPayloadReader reader;
+    if (!start_clip_payload(reader, payload, size))
+        return false;
+    const std::wstring folder = make_receive_folder();
+    std::vector<std::wstring> written;
+    for (std::uint32_t i = 0; i < reader.count; ++i) {
+        ClipRecord record;
+        if (!next_clip_record(reader, record))
+            return false;  // files written so far stay; the clipboard is left alone
+        if (record.name_len > MAX_CLIP_NAME_BYTES)
+            continue;  // no such name can be created
+        const std::wstring path = folder + L"\\" + received_name(record);
+        if (write_received_file(path, record.data, record.data_len))
+            written.push_back(path);
+    }
+    if (written.empty()) {
+        error = NOT_SAVED_TEXT;
+        return false;
+    }
+    const HGLOBAL drop = make_drop_list(written);
+    if (!drop) {
+        error = NO_MEMORY_TEXT;
+        return false;
+    }
+    if (!place_drop_list(drop, error))
+        return false;
+    // Our own change: the next capture on this connection must not send it back.
+    state.last_sequence = GetClipboardSequenceNumber();
+    state.primed = true;
+    return true;
+}
