@@ -12,7 +12,7 @@ import tempfile
 import threading
 import time
 
-MSG_AUTH, MSG_AUTH_OK, MSG_PING, MSG_PONG = 4, 5, 8, 9
+MSG_FRAME, MSG_AUTH, MSG_AUTH_OK, MSG_PING, MSG_PONG, MSG_MONITOR_INFO = 1, 4, 5, 8, 9, 11
 
 
 class Env:
