@@ -5,7 +5,8 @@
 //   viewer_demo --password PW (--direct HOST:PORT | --relay HOST:PORT:ID)
 //
 // Prints "window L T R B" (client area, screen coordinates) once the window
-// exists, "image L T R B" once the picture is painted, "closed" at the end.
+// exists, "image L T R B" once the picture is painted, "rate FPS_X10 LATENCY_MS"
+// every second while the window is open, and "closed" at the end.
 // A line "close" on standard input closes the window.
 #include <winsock2.h>
 #include <windows.h>
@@ -83,7 +84,7 @@ int main(int argc, char** argv)
 
     launch_viewer(entry);
     bool window_told = false, image_told = false;
-    while (viewer_open) {
+    for (unsigned tick = 1; viewer_open; ++tick) {
         HWND window = viewer_session.viewer_window;
         if (window && !window_told) {
             RECT client;
@@ -97,6 +98,9 @@ int main(int argc, char** argv)
             print_rect("image", window, RECT{image.left, image.top, image.right, image.bottom});
             image_told = true;
         }
+        if (window && tick % 20 == 0)
+            std::printf("rate %d %d\n", viewer_session.fps_x10.load(),
+                        viewer_session.latency_ms.load());
         Sleep(50);
     }
     std::printf("closed\n");
