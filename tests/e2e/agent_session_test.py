@@ -199,6 +199,13 @@ class AgentSession(unittest.TestCase):
         i = viewer.wait(lambda l: l.startswith("frame") and frame_tiles(l)[2], start=mark)
         self.assertEqual(frame_tiles(viewer.snapshot()[i])[2], [(256, 128, 128, 128)])
 
+    def check_monitor_request_sends_a_complete_frame(self, viewer):
+        mark = len(viewer.snapshot())
+        viewer.send("select 255")  # all monitors: with one, that one, complete again
+        i = viewer.wait(lambda l: l.startswith("frame") and frame_tiles(l)[2], start=mark)
+        tiles = frame_tiles(viewer.snapshot()[i])[2]
+        self.assertEqual(tiles, [(0, y, WIDTH, min(128, HEIGHT - y)) for y in range(0, HEIGHT, 128)])
+
     def check_mouse(self, viewer):
         cases = [((0, 0), (0, 0)), ((65535, 65535), (1919, 1079)),
                  ((32768, 16384), (960, 270))]
@@ -288,6 +295,7 @@ class AgentSession(unittest.TestCase):
         self.check_picture(viewer, agent)
         self.check_only_changed_tiles(viewer)
         self.screen.command("reset")
+        self.check_monitor_request_sends_a_complete_frame(viewer)
         self.check_mouse(viewer)
         self.check_bad_mouse_is_skipped(viewer)
         self.check_pings(viewer)
