@@ -13,3 +13,7 @@ std::string wide_to_ansi(const std::wstring& text);
 
 // "[!] <api>: ошибка <GetLastError()>" on standard error.
 void report_win32_failure(const char* api);
+
+// Milliseconds from the performance counter. GetTickCount64 moves in steps of
+// about 16 ms, too coarse to pace 33 ms frames or to time a ping.
+unsigned long long precise_milliseconds();

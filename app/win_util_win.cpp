@@ -53,3 +53,16 @@ void report_win32_failure(const char* api)
 {
     std::fprintf(stderr, "[!] %s: ошибка %lu\n", api, GetLastError());
 }
+
+unsigned long long precise_milliseconds()
+{
+    static const long long frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<unsigned long long>(now.QuadPart / frequency * 1000 +
+                                           now.QuadPart % frequency * 1000 / frequency);
+}

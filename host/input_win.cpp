@@ -128,7 +128,7 @@ void send_secure_attention()
     if (!sas)
         return;
     using SendSasFn = void(WINAPI*)(BOOL);
-    auto send_sas = reinterpret_cast<SendSasFn>(GetProcAddress(sas, "SendSAS"));
+    auto send_sas = reinterpret_cast<SendSasFn>(reinterpret_cast<void*>(GetProcAddress(sas, "SendSAS")));
     if (send_sas)
         send_sas(FALSE);
     FreeLibrary(sas);

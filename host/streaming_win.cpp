@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/agent_state.h"
+#include "app/win_util.h"
 #include "capture/screen_capture.h"
 #include "clipboard/clipboard_sync.h"
 #include "host/input.h"
@@ -28,8 +29,8 @@ void make_thread_dpi_aware()
     using SetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
     static SetContextFn set_context = nullptr;
     std::call_once(once, [] {
-        set_context = reinterpret_cast<SetContextFn>(
-            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext"));
+        set_context = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
     });
     if (!set_context) {
         SetProcessDPIAware();
@@ -103,13 +104,13 @@ void pace(const Session& s, bool captured)
         Sleep(NO_CAPTURE_WAIT_MS);
         return;
     }
-    const ULONGLONG elapsed = GetTickCount64() - s.frame_mark;
+    const ULONGLONG elapsed = precise_milliseconds() - s.frame_mark;
     Sleep(elapsed < FRAME_PERIOD_MS ? DWORD(FRAME_PERIOD_MS - elapsed) : 1);
 }
 
 bool pump(Session& s)
 {
-    s.frame_mark = GetTickCount64();
+    s.frame_mark = precise_milliseconds();
     return pump_viewer_messages(s.ssl, s.clipboard, s.capture);
 }
 

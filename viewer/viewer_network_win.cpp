@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/win_util.h"
 #include "capture/capture_area.h"
 #include "capture/frame_payload.h"
 #include "clipboard/clipboard_sync.h"
@@ -144,7 +145,7 @@ bool send_pending(NetworkState& n)
     if (capture_clipboard_files(n.clipboard, n.clip, ignored) && n.clip.size() <= MAX_PAYLOAD &&
         !send_msg(n.ssl, MSG_CLIPBOARD, n.clip.data(), n.clip.size()))
         return false;
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = precise_milliseconds();
     if (n.ping_outstanding == 0 && now - n.last_ping >= PING_INTERVAL_MS) {
         if (!send_msg(n.ssl, MSG_PING, nullptr, 0))
             return false;
@@ -161,12 +162,12 @@ void handle(NetworkState& n, const Message& message)
         if (message.size == 0)
             return;
         decode_frame(message.payload, message.size);
-        if (const std::int32_t fps_x10 = count_frame(n.rate, GetTickCount64()); fps_x10 >= 0)
+        if (const std::int32_t fps_x10 = count_frame(n.rate, precise_milliseconds()); fps_x10 >= 0)
             v.fps_x10.exchange(fps_x10);
         return;
     case MSG_PONG:
         if (n.ping_outstanding != 0) {
-            v.latency_ms.exchange(std::int32_t(GetTickCount64() - n.ping_outstanding));
+            v.latency_ms.exchange(std::int32_t(precise_milliseconds() - n.ping_outstanding));
             n.ping_outstanding = 0;
         }
         return;

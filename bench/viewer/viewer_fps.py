@@ -56,7 +56,7 @@ def main():
     try:
         start(["./orvane.exe"], agent_dir, agent_state, stdout=subprocess.DEVNULL)
         time.sleep(8)
-        viewer = start(["./viewer_demo.exe", "--password", PASSWORD, "--direct",
+        viewer = start(["./viewer_demo.exe", "--rates", "--password", PASSWORD, "--direct",
                         f"127.0.0.1:{PORT}"], viewer_dir, viewer_state,
                        stdout=subprocess.PIPE, text=True)
 

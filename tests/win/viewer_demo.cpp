@@ -2,11 +2,11 @@
 // and reports where its window and picture are. For the viewer end-to-end
 // test and the README's demo; not part of orvane.exe.
 //
-//   viewer_demo --password PW (--direct HOST:PORT | --relay HOST:PORT:ID)
+//   viewer_demo [--rates] --password PW (--direct HOST:PORT | --relay HOST:PORT:ID)
 //
 // Prints "window L T R B" (client area, screen coordinates) once the window
 // exists, "image L T R B" once the picture is painted, "rate FPS_X10 LATENCY_MS"
-// every second while the window is open, and "closed" at the end.
+// every second with --rates, and "closed" at the end.
 // A line "close" on standard input closes the window.
 #include <winsock2.h>
 #include <windows.h>
@@ -24,8 +24,15 @@
 
 namespace {
 
+bool print_rates = false;
+
 bool parse(int argc, char** argv, ServerEntry& entry)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--rates") == 0) {
+        print_rates = true;
+        --argc;
+        ++argv;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
         const std::size_t colon = value.find(':');
@@ -98,7 +105,7 @@ int main(int argc, char** argv)
             print_rect("image", window, RECT{image.left, image.top, image.right, image.bottom});
             image_told = true;
         }
-        if (window && tick % 20 == 0)
+        if (print_rates && window && tick % 20 == 0)
             std::printf("rate %d %d\n", viewer_session.fps_x10.load(),
                         viewer_session.latency_ms.load());
         Sleep(50);
