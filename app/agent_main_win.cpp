@@ -19,6 +19,7 @@
 #include "net/tls.h"
 #include "service/session_watch.h"
 #include "ui/main_window.h"
+#include "ui/message_box.h"
 #include "ui/tray.h"
 
 namespace {
@@ -40,7 +41,7 @@ bool claim_single_instance()
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);
         if (!launched_by_service)
-            MessageBoxW(nullptr, ALREADY_RUNNING_TEXT, L"Orvane", MB_OK | MB_ICONINFORMATION);
+            show_message_box(nullptr, ALREADY_RUNNING_TEXT, MB_ICONINFORMATION);
         return false;
     }
     return true;  // the handle stays open for the life of the process

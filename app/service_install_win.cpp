@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "service/service_main.h"
+#include "ui/message_box.h"
 
 namespace {
 
@@ -109,6 +110,6 @@ bool installed_service_guard()
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    MessageBoxW(nullptr, GUARD_TEXT, L"Orvane", MB_OK | MB_ICONINFORMATION);
+    show_message_box(nullptr, GUARD_TEXT, MB_ICONINFORMATION);
     return true;
 }

@@ -186,7 +186,9 @@ BOOL CALLBACK find_dialog(HWND hwnd, LPARAM param)
     GetWindowThreadProcessId(hwnd, &pid);
     wchar_t cls[64] = {};
     GetClassNameW(hwnd, cls, 64);
-    if (pid == search->pid && IsWindowVisible(hwnd) && std::wstring(cls) == L"#32770") {
+    // The system's dialog class, or the program's own message box.
+    const bool dialog = std::wstring(cls) == L"#32770" || std::wstring(cls) == L"OrvaneMsgBox";
+    if (pid == search->pid && IsWindowVisible(hwnd) && dialog) {
         search->found = hwnd;
         return FALSE;
     }

@@ -61,9 +61,11 @@ struct RunResult {
 RunResult run_orvane(const TempDir& dir, const std::vector<std::string>& args,
                      DWORD timeout_ms = 20000);
 
-// A visible dialog box owned by the process, or null after timeout_ms.
+// A visible dialog box or message box ("OrvaneMsgBox") owned by the process,
+// or null after timeout_ms.
 HWND wait_for_dialog(DWORD pid, DWORD timeout_ms);
-// Every text of the dialog's child controls, joined by line feeds, as UTF-8.
+// Every text of the dialog's child controls (the message box keeps its
+// message in a static control), joined by line feeds, as UTF-8.
 std::string dialog_text(HWND dialog);
 
 std::string utf8(const std::wstring& text);
