@@ -90,19 +90,6 @@ bool close_to(long rgb, long expected)
     return true;
 }
 
-std::uint16_t listen_loopback(SOCKET& listener)
-{
-    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listener, 4);
-    int size = sizeof addr;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &size);
-    return ntohs(addr.sin_port);
-}
-
 // A scripted agent: TLS with a test certificate, then per `mode`.
 struct FakeAgent {
     enum class Mode { serve, close_after_auth, other_type_first };
@@ -114,7 +101,7 @@ struct FakeAgent {
         ctx = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate_file(ctx, (dir + name + ".crt").c_str(), SSL_FILETYPE_PEM);
         SSL_CTX_use_PrivateKey_file(ctx, (dir + name + ".key").c_str(), SSL_FILETYPE_PEM);
-        port = listen_loopback(listener);
+        listener = listen_loopback(port);
         thread = std::thread([this] { run(); });
     }
     ~FakeAgent()
@@ -218,7 +205,7 @@ struct FakeAgent {
 struct FakeRelay {
     explicit FakeRelay(std::string answer) : answer(std::move(answer))
     {
-        port = listen_loopback(listener);
+        listener = listen_loopback(port);
         thread = std::thread([this] {
             SOCKET s = accept(listener, nullptr, nullptr);
             std::string line;
@@ -422,10 +409,7 @@ TEST_F(Viewer, EveryFailureHasItsMessage)
     ServerEntry by_name = direct_entry(55500);
     by_name.host = L"localhost";  // names are never resolved
     EXPECT_NE(failure_text(by_name).find("Не удалось подключиться к серверу."), std::string::npos);
-    SOCKET closed;
-    const std::uint16_t closed_port = listen_loopback(closed);
-    closesocket(closed);
-    EXPECT_NE(failure_text(direct_entry(closed_port)).find("Не удалось подключиться к серверу."),
+    EXPECT_NE(failure_text(direct_entry(closed_loopback_port())).find("Не удалось подключиться к серверу."),
               std::string::npos);
 
     for (const char* answer : {"ok\n", "OK \n", "\n", ""}) {

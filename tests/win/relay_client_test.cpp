@@ -15,20 +15,6 @@ namespace {
 constexpr unsigned RELAY_PORT = 56110;
 constexpr DWORD WAIT_MS = 20000;
 
-SOCKET listen_loopback(unsigned& port)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(s, 4);
-    int size = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
-    port = ntohs(addr.sin_port);
-    return s;
-}
-
 // Answers one request line with `answer` and closes.
 std::thread fake_relay_once(SOCKET listener, std::string answer)
 {
@@ -113,10 +99,10 @@ TEST_F(RelayClient, VersionAnswers)
         {"", false, ""},
     };
     for (const Case& c : cases) {
-        unsigned port = 0;
+        std::uint16_t port = 0;
         SOCKET listener = listen_loopback(port);
         agent_config.relay_host = "127.0.0.1";
-        agent_config.relay_port = std::uint16_t(port);
+        agent_config.relay_port = port;
         std::thread fake = fake_relay_once(listener, c.answer);
         std::string version = "stale";
         EXPECT_EQ(relay_query_version(version), c.ok) << c.answer;
@@ -134,8 +120,7 @@ TEST_F(RelayClient, PollerFillsReachabilityAndRelayInfo)
     std::string id;
     SOCKET agent = register_agent(id);
     ASSERT_NE(agent, INVALID_SOCKET);
-    unsigned closed_port = 0;
-    closesocket(listen_loopback(closed_port));
+    const std::uint16_t closed_port = closed_loopback_port();
 
     agent_config.relay_host = "127.0.0.1";
     agent_config.relay_port = RELAY_PORT;
@@ -147,7 +132,7 @@ TEST_F(RelayClient, PollerFillsReachabilityAndRelayInfo)
     by_relay.relay_id = wide(id);
     ServerEntry direct;
     direct.host = L"127.0.0.1";
-    direct.port = std::uint16_t(closed_port);
+    direct.port = closed_port;
     saved_list = {by_relay, direct};
     reachability = {-1, -1};
     LeaveCriticalSection(&saved_list_lock);

@@ -162,6 +162,27 @@ bool start_orvane(Child& child, const TempDir& dir, const std::vector<std::strin
     return start_process(child, dir.file(L"orvane.exe"), dir.path, args);
 }
 
+SOCKET listen_loopback(std::uint16_t& port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(s, 4);
+    int size = sizeof addr;
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
+    port = ntohs(addr.sin_port);
+    return s;
+}
+
+std::uint16_t closed_loopback_port()
+{
+    std::uint16_t port = 0;
+    closesocket(listen_loopback(port));
+    return port;
+}
+
 RunResult run_orvane(const TempDir& dir, const std::vector<std::string>& args, DWORD timeout_ms)
 {
     Child child;

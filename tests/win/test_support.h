@@ -61,6 +61,11 @@ struct RunResult {
 RunResult run_orvane(const TempDir& dir, const std::vector<std::string>& args,
                      DWORD timeout_ms = 20000);
 
+// A socket listening on a free loopback port, which goes to `port`.
+SOCKET listen_loopback(std::uint16_t& port);
+// A loopback port that nothing listens on (it was free a moment ago).
+std::uint16_t closed_loopback_port();
+
 // A visible dialog box or message box ("OrvaneMsgBox") owned by the process,
 // or null after timeout_ms.
 HWND wait_for_dialog(DWORD pid, DWORD timeout_ms);

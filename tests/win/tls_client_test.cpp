@@ -130,16 +130,7 @@ TEST_F(TlsClient, ProbeOfAnAgentIsAFailedHandshakeThere)
 
 TEST_F(TlsClient, ProbeAnswers)
 {
-    // A port that was just free: bound, then closed again.
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    int size = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size);
-    const unsigned closed_port = ntohs(addr.sin_port);
-    closesocket(s);
+    const unsigned closed_port = closed_loopback_port();
 
     struct Case {
         const char* host;
