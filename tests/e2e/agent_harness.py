@@ -94,6 +94,42 @@ class Agent:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+class LineProcess:
+    """A process driven through standard input whose output lines are
+    collected as they come."""
+
+    def __init__(self, args, **popen):
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True, **popen)
+        self.lines = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            with self.lock:
+                self.lines.append(line.rstrip("\r\n"))
+
+    def send(self, command):
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.lines)
+
+    def wait(self, predicate, start=0, timeout=30.0):
+        """Index of the first line from `start` on that satisfies predicate."""
+        end = time.time() + timeout
+        while time.time() < end:
+            lines = self.snapshot()
+            for i in range(start, len(lines)):
+                if predicate(lines[i]):
+                    return i
+            time.sleep(0.02)
+        raise AssertionError("no such line; got:\n" + "\n".join(self.snapshot()[-40:]))
+
+
 def client_context(cert="server"):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
     ctx.check_hostname = False  # trust is the pinned certificate, not a name

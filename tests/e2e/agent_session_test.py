@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from agent_harness import Agent, Env
+from agent_harness import Agent, Env, LineProcess
 
 PASSWORD = "Sekr3t"
 WIDTH, HEIGHT = 1920, 1080
@@ -70,41 +70,13 @@ def pointer():
     return int(values["X"]), int(values["Y"])
 
 
-class Viewer:
+class Viewer(LineProcess):
     """orvane-test-client, driven line by line."""
 
     def __init__(self, *route):
-        self.proc = subprocess.Popen(
-            [Env.client, "--cert", os.path.join(Env.bin_dir, "test-certs", "server.crt"),
-             "--password", PASSWORD, *route],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        self.lines = []
-        self.lock = threading.Lock()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            with self.lock:
-                self.lines.append(line.rstrip("\n"))
-
-    def send(self, command):
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-
-    def snapshot(self):
-        with self.lock:
-            return list(self.lines)
-
-    def wait(self, predicate, start=0, timeout=30.0):
-        """Index of the first line from `start` on that satisfies predicate."""
-        end = time.time() + timeout
-        while time.time() < end:
-            lines = self.snapshot()
-            for i in range(start, len(lines)):
-                if predicate(lines[i]):
-                    return i
-            time.sleep(0.02)
-        raise AssertionError("no such line; got:\n" + "\n".join(self.snapshot()[-40:]))
+        super().__init__([Env.client, "--cert",
+                          os.path.join(Env.bin_dir, "test-certs", "server.crt"),
+                          "--password", PASSWORD, *route])
 
     def close(self):
         if self.proc.poll() is None:

@@ -13,7 +13,7 @@ import threading
 import time
 import unittest
 
-from agent_harness import Agent, Env
+from agent_harness import Agent, Env, LineProcess
 from agent_session_test import (BLOCK, HEIGHT, PASSWORD, WIDTH, ScreenProbe, block_colour, pointer,
                                 read_ppm)
 
@@ -23,7 +23,7 @@ def display_of(state):
         return f.read().strip()
 
 
-class ViewerEnd:
+class ViewerEnd(LineProcess):
     """viewer_demo.exe in the second prefix, with server.crt beside it."""
 
     def __init__(self, state, *route):
@@ -31,31 +31,14 @@ class ViewerEnd:
         shutil.copy(os.path.join(Env.bin_dir, "viewer_demo.exe"), self.dir)
         shutil.copy(os.path.join(Env.bin_dir, "test-certs", "server.crt"), self.dir)
         self.state = state
-        self.proc = subprocess.Popen(
-            [Env.wine_run, "--state", state, "./viewer_demo.exe", "--password", PASSWORD, *route],
-            cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-            text=True, start_new_session=True)
-        self.lines = []
-        self.lock = threading.Lock()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            with self.lock:
-                self.lines.append(line.rstrip("\r\n"))
-
-    def wait(self, prefix, timeout=60):
-        end = time.time() + timeout
-        while time.time() < end:
-            with self.lock:
-                for line in self.lines:
-                    if line.startswith(prefix):
-                        return line
-            time.sleep(0.05)
-        raise AssertionError(f"no '{prefix}' line; got {self.lines}")
+        super().__init__([Env.wine_run, "--state", state, "./viewer_demo.exe", "--password",
+                          PASSWORD, *route], cwd=self.dir, start_new_session=True)
 
     def rect(self, what):
-        return [int(v) for v in self.wait(what).split()[1:5]]
+        """The L T R B of the first line that starts with `what`."""
+        index = self.wait(lambda l: l.startswith(what + " "), timeout=60)
+        line = self.snapshot()[index]
+        return [int(v) for v in line.split()[1:5]]
 
     def x_env(self):
         return dict(os.environ, DISPLAY=display_of(self.state))
