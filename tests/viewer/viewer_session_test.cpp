@@ -245,6 +245,15 @@ ServerEntry direct_entry(std::uint16_t port, const char* password = "pw")
     return entry;
 }
 
+// Answers a box with OK and waits until it is gone: without a window manager
+// Wine takes a while to destroy a window, and a later search must not find
+// the old box still on screen.
+void close_box(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(wait_until([box] { return !IsWindow(box); }));
+}
+
 // Launches a viewer that must fail with a box: returns the box text; the box
 // is closed and the session must be over with no window made.
 std::string failure_text(const ServerEntry& entry)
@@ -254,7 +263,7 @@ std::string failure_text(const ServerEntry& entry)
     std::string text = box ? dialog_text(box) : "<no box>";
     EXPECT_EQ(FindWindowW(L"OrvaneViewer", nullptr), nullptr) << text;
     if (box)
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        close_box(box);
     EXPECT_TRUE(wait_until([] { return !viewer_open; })) << text;
     return text;
 }
@@ -386,7 +395,7 @@ TEST_F(Viewer, LostConnectionIsToldThenTheWindowCloses)
     EXPECT_NE(dialog_text(box).find("Соединение с удалённым компьютером потеряно"),
               std::string::npos);
     EXPECT_TRUE(viewer_open);  // the window waits for the notice
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    close_box(box);
     EXPECT_TRUE(wait_until([] { return !viewer_open; }));
     EXPECT_EQ(FindWindowW(L"OrvaneViewer", nullptr), nullptr);
 }
@@ -420,9 +429,10 @@ TEST_F(Viewer, EveryFailureHasItsMessage)
         entry.relay_id = L"123456789";
         entry.host = L"127.0.0.1";  // a relay host wins over a direct address
         entry.password = "pw";
-        EXPECT_NE(failure_text(entry).find("Не удалось подключиться через релей (агент не на связи?)."),
+        const std::string text = failure_text(entry);
+        EXPECT_NE(text.find("Не удалось подключиться через релей (агент не на связи?)."),
                   std::string::npos)
-            << answer;
+            << answer << ": " << text;
         EXPECT_EQ(relay.request, "OVRELAY1 C 123456789");
     }
 
@@ -445,7 +455,7 @@ TEST_F(Viewer, OnlyOneViewerAtATimeAndNoPromptWithAStoredPassword)
     HWND box = wait_for_dialog(GetCurrentProcessId(), WAIT_MS);
     std::string text = box ? dialog_text(box) : "<no box>";
     if (box)
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        close_box(box);
     second.join();
     EXPECT_NE(text.find("Просмотр уже открыт. Закройте текущее окно."), std::string::npos) << text;
     PostMessageW(viewer_session.viewer_window, WM_CLOSE, 0, 0);
