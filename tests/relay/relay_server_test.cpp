@@ -320,6 +320,11 @@ TEST(RelayBounds, OverTheConnectionBoundNewcomersAreRefusedUntilRoomFrees) {
     }
     EXPECT_EQ(count_occurrences(read_log(relay), "connection limit reached"), 1u);
     held.pop_back();
+    // Any request before the relay has seen that close would be refused too
+    // and change the count, so wait for its close line first.
+    for (int i = 0; i < 100 && count_occurrences(read_log(relay), "close id=" + id) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     EXPECT_TRUE(status_becomes(relay.port, id, "OFFLINE"));
     EXPECT_EQ(ask(relay.port, "OVRELAY1 V -\n").substr(0, 8), "VERSION ");
     EXPECT_EQ(count_occurrences(read_log(relay), "3 connections were refused"), 1u);
