@@ -60,7 +60,7 @@ pids+=($!)
 # The ID block appears once the agent has registered.
 id=""
 for _ in $(seq 1 120); do
-  id="$(sed -n 's/^  ID:     \([^ ]*\)\r\?$/\1/p' "$run/agent.log" | tail -n 1)"
+  id="$(sed -n 's/^  ID:     \([^ ]*\)\r\?$/\1/p' "$run/agent.log" | tail -n 1 | tr -d '\r')"
   [ -n "$id" ] && break
   sleep 1
 done
