@@ -121,9 +121,25 @@ void inject_key(const std::uint8_t (&payload)[KEY_PAYLOAD_SIZE])
     SendInput(1, &input, sizeof input);
 }
 
+namespace {
+
+// Wine ships sas.dll, but its SendSAS is an unimplemented stub that aborts
+// the calling thread, which here is the whole session. There is no secure
+// attention sequence to raise under Wine, so it is not called there.
+bool running_under_wine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+} // namespace
+
 void send_secure_attention()
 {
-    // Not every system has sas.dll (Wine has none): look it up at run time.
+    static const bool under_wine = running_under_wine();
+    if (under_wine)
+        return;
+    // Not every edition of Windows has sas.dll: look it up at run time.
     HMODULE sas = LoadLibraryW(L"sas.dll");
     if (!sas)
         return;

@@ -7,6 +7,7 @@
 
 #include "app/agent_state.h"
 #include "app/win_util.h"
+#include "capture/pass_probe.h"
 #include "capture/screen_capture.h"
 #include "clipboard/clipboard_sync.h"
 #include "host/input.h"
@@ -84,34 +85,49 @@ bool announce_monitors(Session& s)
 bool capture_and_send(Session& s, bool& captured)
 {
     captured = false;
-    if (!send_clipboard(s))
+    const bool clipboard_ok = send_clipboard(s);
+    pass_stage_done(PassStage::clipboard);
+    if (!clipboard_ok)
         return false;
-    if (!follow_input_desktop(s.capture) || !refresh_capture_area(s.capture, false) ||
-        !grab_frame(s.capture))
+    const bool area_ok = follow_input_desktop(s.capture) && refresh_capture_area(s.capture, false);
+    pass_stage_done(PassStage::desktop);
+    if (!area_ok)
+        return true;
+    const bool grabbed = grab_frame(s.capture);
+    pass_stage_done(PassStage::grab);
+    if (!grabbed)
         return true;
     captured = true;
-    if (!announce_monitors(s))
+    const bool announced = announce_monitors(s);
+    pass_stage_done(PassStage::announce);
+    if (!announced)
         return false;
     encode_frame(s.capture, s.frame);
+    pass_stage_done(PassStage::diff);
     if (s.frame.size() > MAX_PAYLOAD)
         return true;
-    return send_msg(s.ssl, MSG_FRAME, s.frame.data(), s.frame.size());
+    const bool sent = send_msg(s.ssl, MSG_FRAME, s.frame.data(), s.frame.size());
+    pass_stage_done(PassStage::send);
+    return sent;
 }
 
 void pace(const Session& s, bool captured)
 {
     if (!captured) {
         Sleep(NO_CAPTURE_WAIT_MS);
-        return;
+    } else {
+        const ULONGLONG elapsed = precise_milliseconds() - s.frame_mark;
+        Sleep(elapsed < FRAME_PERIOD_MS ? DWORD(FRAME_PERIOD_MS - elapsed) : 1);
     }
-    const ULONGLONG elapsed = precise_milliseconds() - s.frame_mark;
-    Sleep(elapsed < FRAME_PERIOD_MS ? DWORD(FRAME_PERIOD_MS - elapsed) : 1);
+    pass_stage_done(PassStage::pace);
 }
 
 bool pump(Session& s)
 {
     s.frame_mark = precise_milliseconds();
-    return pump_viewer_messages(s.ssl, s.clipboard, s.capture);
+    const bool connected = pump_viewer_messages(s.ssl, s.clipboard, s.capture);
+    pass_stage_done(PassStage::pump);
+    return connected;
 }
 
 void stream(Session& s, const std::string& label)

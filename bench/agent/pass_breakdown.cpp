@@ -1,150 +1,169 @@
-// Where a streaming pass spends its time: the agent's own capture and
-// encoding calls on the real screen, timed piece by piece, with the frame
-// sent over a loopback TLS connection to a reader that discards it.
-//   pass_breakdown [PASSES]     (server.crt and test-certs/ beside it)
+// Where a streaming pass spends its time: the agent's real session, run
+// in-process on a worker thread as on the accept thread, with a stage sink
+// that times each piece of every pass. The viewer is a loopback TLS reader
+// that authenticates, counts frames and hangs up after PASSES of them.
+//   pass_breakdown [PASSES]     (test-certs/ beside it)
+// The session logs its usual lines first; the figures follow them.
 #include <winsock2.h>
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
-#include <chrono>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
-#include <vector>
 
+#include "app/agent_state.h"
 #include "app/win_util.h"
-#include "capture/screen_capture.h"
+#include "capture/pass_probe.h"
+#include "host/session.h"
 #include "net/message_io.h"
-#include "net/tls.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+constexpr const char* PASSWORD = "bench";
+constexpr std::array<const char*, std::size_t(PassStage::count)> STAGE_NAMES = {
+    "clipboard", "desktop", "grab", "announce", "diff", "JPEG", "send", "pace", "pump"};
 
-double jpeg_ms = 0;
+std::array<double, std::size_t(PassStage::count)> stage_ms{};
+LARGE_INTEGER last_mark{};
+LARGE_INTEGER frequency{};
+int pumps = 0;
 
-double ms_since(Clock::time_point start)
+void on_stage(PassStage finished)
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    // Time before the session's first pump belongs to no pass.
+    if (last_mark.QuadPart != 0)
+        stage_ms[std::size_t(finished)] +=
+            double(now.QuadPart - last_mark.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    last_mark = now;
+    if (finished == PassStage::pump)
+        ++pumps;
 }
 
-bool timed_jpeg(const std::uint8_t* bits, int stride, int x, int y, int width, int height,
-                std::vector<std::uint8_t>& out)
+SSL_CTX* server_context()
 {
-    const auto start = Clock::now();
-    const bool ok = encode_jpeg_region(bits, stride, x, y, width, height, out);
-    jpeg_ms += ms_since(start);
-    return ok;
-}
-
-// Accepts one TLS connection and reads until it ends.
-void drain(SOCKET listener)
-{
-    SOCKET s = accept(listener, nullptr, nullptr);
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     const std::string certs = exe_directory() + "test-certs\\server";
-    SSL_CTX_use_certificate_file(ctx, (certs + ".crt").c_str(), SSL_FILETYPE_PEM);
-    SSL_CTX_use_PrivateKey_file(ctx, (certs + ".key").c_str(), SSL_FILETYPE_PEM);
-    SSL* ssl = SSL_new(ctx);
-    SSL_set_fd(ssl, int(s));
-    if (SSL_accept(ssl) > 0) {
-        char buffer[65536];
-        while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
-        }
+    if (SSL_CTX_use_certificate_file(ctx, (certs + ".crt").c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, (certs + ".key").c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(ctx);
+        return nullptr;
     }
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
-    closesocket(s);
+    return ctx;
 }
 
-SSL* connect_pair(SOCKET& client, SOCKET& listener, std::thread& reader)
+SOCKET listen_loopback(sockaddr_in& addr)
 {
-    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr{};
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     listen(listener, 1);
     int size = sizeof addr;
     getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &size);
-    reader = std::thread(drain, listener);
-    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    SSL_CTX* ctx = create_client_tls_context();
-    return ctx ? connect_tls(client, ctx) : nullptr;
+    return listener;
 }
 
-} // namespace
+struct ViewerTally {
+    int frames = 0;
+    double payload_bytes = 0;
+};
 
-int run(int argc, char** argv);
-
-// The passes run on a thread of their own, as on the agent's accept thread:
-// under Wine a screen copy from a process's main thread costs about ten times
-// as much (some 60 ms against 6 for 1920x1080).
-int main(int argc, char** argv)
+// Authenticates, then reads until `passes` frames have arrived and hangs up.
+ViewerTally view(const sockaddr_in& addr, int passes)
 {
-    int result = 1;
-    std::thread([&] { result = run(argc, argv); }).join();
-    return result;
+    ViewerTally tally;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = nullptr;
+    if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, int(s));
+        if (SSL_connect(ssl) > 0 && send_msg(ssl, MSG_AUTH, PASSWORD, std::strlen(PASSWORD))) {
+            Message m;
+            while (tally.frames < passes && read_msg(ssl, m)) {
+                if (m.type == MSG_FRAME) {
+                    ++tally.frames;
+                    tally.payload_bytes += m.size;
+                }
+                free_message(m);
+            }
+        }
+    }
+    if (ssl)
+        SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    closesocket(s);
+    return tally;
+}
+
+void print_breakdown(const ViewerTally& tally)
+{
+    const int passes = pumps > 1 ? pumps - 1 : 1;
+    double total = 0;
+    for (double ms : stage_ms)
+        total += ms;
+    std::printf("%d passes of the real loop, %.2f ms a pass (%.1f passes/s), payload %.0f bytes "
+                "a frame\n",
+                passes, total / passes, 1000.0 * passes / total,
+                tally.frames ? tally.payload_bytes / tally.frames : 0.0);
+    const double work = total - stage_ms[std::size_t(PassStage::pace)];
+    std::printf("%-10s %9s %9s %9s\n", "stage", "ms/pass", "of pass", "of work");
+    for (std::size_t i = 0; i < stage_ms.size(); ++i) {
+        const bool is_pace = i == std::size_t(PassStage::pace);
+        std::printf("%-10s %9.2f %8.0f%% ", STAGE_NAMES[i], stage_ms[i] / passes,
+                    100 * stage_ms[i] / total);
+        if (is_pace)
+            std::printf("%9s\n", "-");
+        else
+            std::printf("%8.0f%%\n", work > 0 ? 100 * stage_ms[i] / work : 0.0);
+    }
 }
 
 int run(int argc, char** argv)
 {
     const int passes = argc > 1 ? std::atoi(argv[1]) : 100;
-    const int sleep_ms = argc > 2 ? std::atoi(argv[2]) : 1;
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     Gdiplus::GdiplusStartupInput gdiplus_input;
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &gdiplus_input, nullptr);
-    SOCKET client, listener;
-    std::thread reader;
-    SSL* ssl = connect_pair(client, listener, reader);
-    if (!ssl)
+    SSL_CTX* ctx = server_context();
+    if (!ctx) {
+        std::fprintf(stderr, "no test-certs\\server.crt and server.key beside the program\n");
         return 1;
-
-    CaptureState state;
-    if (!refresh_capture_area(state, true))
-        return 1;
-    std::vector<std::uint8_t> payload;
-    double setup = 0, grab = 0, encode = 0, send = 0, bytes = 0;
-    int grabbed = 0;
-    for (int i = 0; i < passes; ++i) {
-        auto start = Clock::now();
-        if (!follow_input_desktop(state) || !refresh_capture_area(state, false))
-            continue;
-        setup += ms_since(start);
-        start = Clock::now();
-        if (!grab_frame(state))
-            continue;
-        grab += ms_since(start);
-        start = Clock::now();
-        const FramePicture picture{state.bits, state.geometry.area.width,
-                                   state.geometry.area.height, state.geometry.stride};
-        encode_frame_payload(state.history, picture, timed_jpeg, payload);
-        encode += ms_since(start);
-        start = Clock::now();
-        send_msg(ssl, MSG_FRAME, payload.data(), payload.size());
-        send += ms_since(start);
-        bytes += double(payload.size());
-        ++grabbed;
-        Sleep(sleep_ms);
     }
-    const double n = grabbed ? grabbed : 1;
-    const double diff = encode - jpeg_ms;
-    const double total = grab + encode + send;
-    std::printf("desktop and area checks %.2f ms a pass\n", setup / (grabbed ? grabbed : 1));
-    std::printf("%d passes of %dx%d; per pass: grab %.2f ms, diff %.2f ms, JPEG %.2f ms, "
-                "send %.2f ms, payload %.0f bytes\n",
-                grabbed, state.geometry.area.width, state.geometry.area.height, grab / n,
-                diff / n, jpeg_ms / n, send / n, bytes / n);
-    std::printf("share of a pass: grab %.0f%%, diff %.0f%%, JPEG %.0f%%, send %.0f%%\n",
-                100 * grab / total, 100 * diff / total, 100 * jpeg_ms / total, 100 * send / total);
-    close_capture_desktop(state);
-    SSL_shutdown(ssl);
-    SSL_free(ssl);
-    closesocket(client);
-    reader.join();
+    agent_config.current_password.set(PASSWORD);
+    QueryPerformanceFrequency(&frequency);
+    pass_stage_sink = on_stage;
+
+    sockaddr_in addr;
+    SOCKET listener = listen_loopback(addr);
+    std::thread agent([&] {
+        SOCKET s = accept(listener, nullptr, nullptr);
+        if (s != INVALID_SOCKET)
+            run_viewer_session(s, ctx, "bench", nullptr);
+    });
+    const ViewerTally tally = view(addr, passes);
+    agent.join();
     closesocket(listener);
-    return 0;
+    SSL_CTX_free(ctx);
+    print_breakdown(tally);
+    Gdiplus::GdiplusShutdown(token);
+    return tally.frames == passes ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int result = 1;
+    std::thread([&] { result = run(argc, argv); }).join();
+    return result;
 }

@@ -190,13 +190,35 @@ class AgentSession(unittest.TestCase):
             self.assertLessEqual(abs(got[0] - px), 1, (x, y, got))
             self.assertLessEqual(abs(got[1] - py), 1, (x, y, got))
 
-    def check_bad_mouse_is_skipped(self, viewer):
-        viewer.send("raw 2 0000000000")  # five bytes: not a mouse payload
-        viewer.send("mouse 0 16384 16384 0")
+    def move_pointer(self, viewer, x, y, wanted):
+        viewer.send(f"mouse 0 {x} {y} 0")
         deadline = time.time() + 10
-        while abs(pointer()[0] - 480) > 1 and time.time() < deadline:
+        while max(abs(a - b) for a, b in zip(pointer(), wanted)) > 1 and time.time() < deadline:
             time.sleep(0.02)
-        self.assertLessEqual(abs(pointer()[0] - 480), 1)
+        self.assertLessEqual(max(abs(a - b) for a, b in zip(pointer(), wanted)), 1, pointer())
+
+    def check_odd_messages_are_skipped(self, viewer, agent):
+        self.move_pointer(viewer, 16384, 16384, (480, 270))
+        # Each is read whole and dropped; read as a mouse event, any of the
+        # first three would send the pointer to the far corner.
+        odd = [(2, "00ffffffff"),          # a mouse payload of five bytes
+               (2, "00ffffffff000000"),    # ... and of eight
+               (2, "09ffffffff0000"),      # action 9: nothing to inject
+               (6, ""), (6, "01"),          # Ctrl+Alt+Del: no sas.dll under Wine
+               (10, ""),                    # a monitor request without its byte
+               (7, ""),                     # an empty clipboard
+               (200, "0102")]               # a type nobody knows
+        logged = agent.output()
+        mark = len(viewer.snapshot())
+        for msg_type, payload in odd:
+            viewer.send(f"raw {msg_type} {payload}")
+        viewer.send("ping")
+        viewer.wait(lambda l: l.startswith("pong"), start=mark)
+        time.sleep(0.5)  # an injected move would have reached X by now
+        self.assertLessEqual(max(abs(a - b) for a, b in zip(pointer(), (480, 270))), 1, pointer())
+        self.assertEqual(agent.output(), logged)
+        # The session goes on: the next real event is injected.
+        self.move_pointer(viewer, 32768, 16384, (960, 270))
 
     def check_pings(self, viewer):
         mark = len(viewer.snapshot())
@@ -216,6 +238,7 @@ class AgentSession(unittest.TestCase):
                                  start_new_session=True)
         try:
             self.assertEqual(probe.stdout.readline().strip(), "ready")
+            viewer.send("raw 3 4200010000")  # five bytes: not a key event ("B" down)
             viewer.send("key 65 1 0")
             viewer.send("key 65 0 0")
             self.assertEqual(probe.stdout.readline().strip(), "down 65")
@@ -269,7 +292,7 @@ class AgentSession(unittest.TestCase):
         self.screen.command("reset")
         self.check_monitor_request_sends_a_complete_frame(viewer)
         self.check_mouse(viewer)
-        self.check_bad_mouse_is_skipped(viewer)
+        self.check_odd_messages_are_skipped(viewer, agent)
         self.check_pings(viewer)
         self.check_key(viewer)
         self.check_clipboard_both_ways(viewer, agent)
