@@ -115,10 +115,13 @@ class ScriptedRelay(unittest.TestCase):
     def setUp(self):
         self.relay = FakeRelay()
         self.addCleanup(self.relay.close)
-        self.agent = Agent(relay_ini(self.relay.port))
+
+    def start_agent(self, extra=""):
+        self.agent = Agent(relay_ini(self.relay.port) + extra)
         self.addCleanup(self.agent.stop)
 
     def test_refusal_and_dropped_registration_are_retried(self):
+        self.start_agent()
         conn, request = self.relay.accept_request()
         self.assertEqual(request, "OVRELAY1 A -")
         conn.sendall(b"ERR id in use\n")
@@ -138,23 +141,44 @@ class ScriptedRelay(unittest.TestCase):
         self.assertEqual(request, "OVRELAY1 A 777")
         conn.close()
 
-    def test_idle_minute_asks_for_status_and_offline_re_registers(self):
+    def test_idle_minutes_ask_for_status_online_stays_offline_re_registers(self):
+        self.start_agent()
         registration, request = self.relay.accept_request()
         self.addCleanup(registration.close)
         registration.sendall(b"ID 9\n")
         self.assertTrue(self.agent.wait_for("  ID:     9\n"))
         self.relay.server.settimeout(80)
-        status, request = self.relay.accept_request()  # after 60 idle seconds
-        self.assertEqual(request, "OVRELAY1 S 9")
-        status.sendall(b"OFFLINE\n")
-        status.close()
+        # Still listed: the agent keeps waiting on the same connection, and the
+        # next request is the status check of the following idle minute.
+        for answer in (b"ONLINE\n", b"OFFLINE\n"):
+            status, request = self.relay.accept_request()  # after 60 idle seconds
+            self.assertEqual(request, "OVRELAY1 S 9")
+            status.sendall(answer)
+            status.close()
+        self.assertEqual(self.agent.output().count("  ID:     9\n"), 1)
         again, request = self.relay.accept_request()  # after the 3 s grace
         self.assertEqual(request, "OVRELAY1 A 9")
         again.close()
         self.assertIn("[!] relay: registration lost (relay says OFFLINE), re-registering\n",
                       self.agent.output())
 
+    def test_switched_off_agent_refuses_the_relay_viewer_and_registers_again(self):
+        self.start_agent("accept_connections=0\n")
+        conn, request = self.relay.accept_request()
+        conn.sendall(b"ID 55\n")
+        self.assertTrue(self.agent.wait_for("  ID:     55\n"))
+        conn.sendall(b"OK\n")
+        self.assertEqual(conn.recv(1), b"")  # closed without a TLS handshake
+        conn.close()
+        self.assertTrue(self.agent.wait_for(
+            "[x] Входящее подключение отклонено (подключения запрещены вручную): relay id=55\n"),
+            self.agent.output())
+        conn, request = self.relay.accept_request()
+        self.assertEqual(request, "OVRELAY1 A 55")
+        conn.close()
+
     def test_tls_bytes_in_the_same_segment_as_ok_reach_tls(self):
+        self.start_agent()
         conn, request = self.relay.accept_request()
         conn.sendall(b"ID 4242\n")
         self.assertTrue(self.agent.wait_for("  ID:     4242\n"))

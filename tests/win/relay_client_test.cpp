@@ -85,6 +85,38 @@ TEST_F(RelayClient, RegisterStatusAndJoinThroughTheWindowsRelay)
     EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, id, 3000), 0);
 }
 
+// Only the exact words count; anything else, a close or silence is unclear.
+TEST_F(RelayClient, StatusAnswers)
+{
+    struct Case {
+        const char* answer;  // null: the relay keeps quiet past the time-out
+        int status;
+    };
+    const Case cases[] = {
+        {"ONLINE\n", 1}, {"OFFLINE\r\n", 0}, {"online\n", -1}, {"ONLINE \n", -1},
+        {"ONLINE", -1},  // closed before the line ended
+        {"", -1}, {nullptr, -1},
+    };
+    for (const Case& c : cases) {
+        std::uint16_t port = 0;
+        SOCKET listener = listen_loopback(port);
+        std::thread fake;
+        if (c.answer) {
+            fake = fake_relay_once(listener, c.answer);
+        } else {
+            fake = std::thread([listener] {
+                SOCKET s = accept(listener, nullptr, nullptr);
+                Sleep(1500);
+                closesocket(s);
+            });
+        }
+        const char* shown = c.answer ? c.answer : "(silence)";
+        EXPECT_EQ(relay_query_status("127.0.0.1", port, "42", 500), c.status) << shown;
+        fake.join();
+        closesocket(listener);
+    }
+}
+
 TEST_F(RelayClient, VersionAnswers)
 {
     struct Case {
