@@ -18,7 +18,7 @@ constexpr COLORREF COLOURS[] = {RGB(200, 30, 30),  RGB(30, 160, 40),  RGB(40, 60
                                 RGB(160, 40, 170), RGB(30, 180, 190)};
 constexpr UINT WM_PROBE_COMMAND = WM_APP + 1;
 
-RECT patch{};
+RECT patch{};  // the window thread's own; commands bring a new one with them
 bool painted_once = false;
 bool answer_after_paint = false;
 
@@ -56,10 +56,14 @@ LRESULT CALLBACK probe_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         }
         return 0;
     }
-    case WM_PROBE_COMMAND:
+    case WM_PROBE_COMMAND: {
+        const RECT* requested = reinterpret_cast<const RECT*>(lparam);
+        patch = *requested;
+        delete requested;
         answer_after_paint = true;
         InvalidateRect(window, nullptr, FALSE);
         return 0;
+    }
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -72,13 +76,12 @@ void read_commands(HWND window)
     char line[128];
     while (std::fgets(line, sizeof line, stdin)) {
         int x, y, w, h;
+        RECT requested{};
         if (std::sscanf(line, "patch %d %d %d %d", &x, &y, &w, &h) == 4)
-            patch = {x, y, x + w, y + h};
-        else if (std::strncmp(line, "reset", 5) == 0)
-            patch = {};
-        else
+            requested = {x, y, x + w, y + h};
+        else if (std::strncmp(line, "reset", 5) != 0)
             continue;
-        PostMessageW(window, WM_PROBE_COMMAND, 0, 0);
+        PostMessageW(window, WM_PROBE_COMMAND, 0, reinterpret_cast<LPARAM>(new RECT(requested)));
     }
     PostMessageW(window, WM_CLOSE, 0, 0);
 }
