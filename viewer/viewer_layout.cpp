@@ -30,10 +30,14 @@ bool picture_position(const ImageRect& image, int px, int py, std::uint16_t& x, 
 std::int32_t count_frame(FrameRate& rate, std::uint64_t now)
 {
     std::int32_t fps_x10 = -1;
-    if (rate.last_frame != 0 && rate.last_frame != now) {
-        const double instant = 1000.0 / double(now - rate.last_frame);
-        rate.smoothed = rate.smoothed > 0 ? 0.2 * instant + 0.8 * rate.smoothed : instant;
-        fps_x10 = std::int32_t(rate.smoothed * 10 + 0.5);
+    if (rate.last_frame != 0) {
+        const double interval = double(now - rate.last_frame);
+        if (rate.interval_ms > 0)
+            rate.interval_ms = 0.2 * interval + 0.8 * rate.interval_ms;
+        else
+            rate.interval_ms = interval;
+        if (rate.interval_ms > 0)
+            fps_x10 = std::int32_t(10000.0 / rate.interval_ms + 0.5);
     }
     rate.last_frame = now;
     return fps_x10;

@@ -18,13 +18,16 @@ ImageRect fit_picture(int client_width, int client_height, int canvas_width, int
 // false on the bars around it or when nothing was painted.
 bool picture_position(const ImageRect& image, int px, int py, std::uint16_t& x, std::uint16_t& y);
 
-// Frames per second, smoothed 0.2 new to 0.8 old, from arrival ticks in ms.
+// Frames per second from arrival ticks in ms. The interval between frames is
+// smoothed, 0.2 new to 0.8 old, rather than each instant rate: frames that
+// arrive in bursts (a viewer catching up, segments coalesced on the way)
+// would otherwise count as hundreds a second. Steady arrivals read the same.
 struct FrameRate {
     std::uint64_t last_frame = 0;
-    double smoothed = 0.0;
+    double interval_ms = 0.0;  // 0 until two frames have come in different ms
 };
-// Counts one frame arriving at `now`; returns the new fps_x10, or -1 when
-// this frame sets no rate (the first one, or two in the same millisecond).
+// Counts one frame arriving at `now`; returns the new fps_x10, or -1 while
+// there is no rate yet (the first frame, and any in its millisecond).
 std::int32_t count_frame(FrameRate& rate, std::uint64_t now);
 
 // F4: all monitors, then 0, 1, ... last, then all again. -100 when there is

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr ULONGLONG PING_INTERVAL_MS = 1000;
+// Room for the latency and frame-rate overlay in the top-left corner.
+constexpr RECT OVERLAY_CORNER{0, 0, 320, 48};
 
 struct DecodedTile {
     std::uint16_t x, y, w, h;
@@ -55,6 +57,15 @@ Gdiplus::GpBitmap* decode_jpeg(const std::uint8_t* jpeg, std::uint32_t size)
         bitmap = nullptr;
     stream->Release();
     return bitmap;
+}
+
+// Frames without tiles repaint nothing, so on a still screen the overlay
+// would show its first figures for good: its corner is redrawn whenever a
+// ping is answered, about once a second.
+void refresh_overlay()
+{
+    if (HWND window = viewer_session.viewer_window)
+        InvalidateRect(window, &OVERLAY_CORNER, FALSE);
 }
 
 // A canvas of the frame's size: the old one when it fits, else a new black one.
@@ -169,6 +180,7 @@ void handle(NetworkState& n, const Message& message)
         if (n.ping_outstanding != 0) {
             v.latency_ms.exchange(std::int32_t(precise_milliseconds() - n.ping_outstanding));
             n.ping_outstanding = 0;
+            refresh_overlay();
         }
         return;
     case MSG_MONITOR_INFO: {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "viewer/viewer_layout.h"
 
 TEST(ViewerLayout, PictureFitsWithBarsAndClicksMapThroughIt)
@@ -46,14 +48,32 @@ TEST(ViewerLayout, PictureFitsWithBarsAndClicksMapThroughIt)
 TEST(ViewerLayout, FrameRateSmoothsTowardsTheArrivalRate)
 {
     FrameRate rate;
-    EXPECT_EQ(count_frame(rate, 1000), -1);  // the first frame sets no rate
-    EXPECT_EQ(count_frame(rate, 1040), 250);  // the second sets it directly
-    EXPECT_EQ(count_frame(rate, 1040), -1);  // same millisecond: no rate
-    EXPECT_EQ(count_frame(rate, 1060), 300);  // 0.2 x 50 + 0.8 x 25
+    EXPECT_EQ(count_frame(rate, 1000), -1);   // the first frame sets no rate
+    EXPECT_EQ(count_frame(rate, 1000), -1);   // nor one in the same millisecond
+    EXPECT_EQ(count_frame(rate, 1040), 250);  // the next sets it directly
+    EXPECT_EQ(count_frame(rate, 1060), 278);  // 0.2 x 20 ms + 0.8 x 40 ms = 36 ms
+    EXPECT_EQ(count_frame(rate, 1060), 347);  // a frame in the same ms counts: 28.8 ms
     std::int32_t fps_x10 = 0;
     for (std::uint64_t t = 1100; t < 3000; t += 40)
         fps_x10 = count_frame(rate, t);
     EXPECT_EQ(fps_x10, 250);
+}
+
+TEST(ViewerLayout, FramesInBurstsReadAsTheirAverageRate)
+{
+    // Three frames within 2 ms every 120 ms: 25 a second, however bunched.
+    FrameRate rate;
+    std::int32_t lowest = 1 << 30, highest = 0;
+    for (std::uint64_t t = 1000; t < 20000; t += 120)
+        for (std::uint64_t offset : {0, 1, 2}) {
+            const std::int32_t fps_x10 = count_frame(rate, t + offset);
+            if (t > 2000) {
+                lowest = std::min(lowest, fps_x10);
+                highest = std::max(highest, fps_x10);
+            }
+        }
+    EXPECT_GE(lowest, 180);
+    EXPECT_LE(highest, 350);
 }
 
 TEST(ViewerLayout, F4CyclesThroughTheMonitors)
