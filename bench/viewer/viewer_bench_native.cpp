@@ -52,6 +52,20 @@ void decode(tjhandle handle, Canvas& canvas, const std::vector<std::uint8_t>& pa
     }
 }
 
+// The pixels the tiles cover, as the GDI+ side counts them.
+double tile_megapixels(const std::vector<std::uint8_t>& payload)
+{
+    FrameReader reader;
+    FrameHeader header;
+    double pixels = 0;
+    if (begin_frame(reader, payload.data(), payload.size(), header)) {
+        FrameTileView tile;
+        while (next_frame_tile(reader, tile))
+            pixels += double(tile.w) * tile.h;
+    }
+    return pixels / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -62,8 +76,8 @@ int main(int argc, char** argv)
     }
     tjhandle handle = tjInitDecompress();
     Canvas canvas;
-    std::printf("decode, libjpeg-turbo (native reference)\n%-10s %9s %10s\n", "pattern", "bytes",
-                "ms/frame");
+    std::printf("decode, libjpeg-turbo (native reference)\n%-10s %9s %10s %10s %10s\n", "pattern",
+                "bytes", "tile MP", "ms/frame", "MP/s");
     for (const char* name : {"full", "typing", "scrolling"}) {
         std::ifstream in(std::string(argv[1]) + "/" + name + ".frame", std::ios::binary);
         const std::vector<std::uint8_t> payload{std::istreambuf_iterator<char>(in),
@@ -76,7 +90,9 @@ int main(int argc, char** argv)
         for (int i = 0; i < rounds; ++i)
             decode(handle, canvas, payload);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        std::printf("%-10s %9zu %10.2f\n", name, payload.size(), ms / rounds);
+        const double mp = tile_megapixels(payload);
+        std::printf("%-10s %9zu %10.2f %10.2f %10.1f\n", name, payload.size(), mp, ms / rounds,
+                    mp / (ms / rounds / 1000));
     }
     tjDestroy(handle);
     return 0;

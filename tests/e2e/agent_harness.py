@@ -12,7 +12,8 @@ import tempfile
 import threading
 import time
 
-MSG_FRAME, MSG_AUTH, MSG_AUTH_OK, MSG_PING, MSG_PONG, MSG_MONITOR_INFO = 1, 4, 5, 8, 9, 11
+MSG_FRAME, MSG_MOUSE, MSG_AUTH, MSG_AUTH_OK, MSG_CTRL_ALT_DEL = 1, 2, 4, 5, 6
+MSG_PING, MSG_PONG, MSG_MONITOR_INFO = 8, 9, 11
 
 
 class Env:

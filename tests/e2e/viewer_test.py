@@ -1,11 +1,18 @@
 """The viewer end to end: the agent in one Wine prefix on one Xvfb display,
 the viewer (viewer_demo.exe, which opens it through launch_viewer) in a second
 prefix on a second display. Checks what the viewer's window shows against the
-agent's screen, and that a click there moves the agent's pointer."""
+agent's screen, and that a click there moves the agent's pointer. A scripted
+agent of our own shows what the viewer sends for keys and clicks, and the
+viewer's message boxes are read for failures caused by the real agent and
+relay."""
 import os
 import re
+import select
 import shutil
 import signal
+import socket
+import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -13,7 +20,8 @@ import threading
 import time
 import unittest
 
-from agent_harness import Agent, Env, LineProcess
+from agent_harness import (MSG_AUTH, MSG_AUTH_OK, MSG_CTRL_ALT_DEL, MSG_FRAME, MSG_MONITOR_INFO,
+                            MSG_MOUSE, Agent, Env, LineProcess, frame, read_frame)
 from agent_session_test import (BLOCK, HEIGHT, PASSWORD, WIDTH, ScreenProbe, block_colour, pointer,
                                 read_ppm)
 
@@ -26,13 +34,13 @@ def display_of(state):
 class ViewerEnd(LineProcess):
     """viewer_demo.exe in the second prefix, with server.crt beside it."""
 
-    def __init__(self, state, *route):
+    def __init__(self, state, *route, password=PASSWORD):
         self.dir = tempfile.mkdtemp(prefix="orvane_viewer_")
         shutil.copy(os.path.join(Env.bin_dir, "viewer_demo.exe"), self.dir)
         shutil.copy(os.path.join(Env.bin_dir, "test-certs", "server.crt"), self.dir)
         self.state = state
         super().__init__([Env.wine_run, "--state", state, "./viewer_demo.exe", "--password",
-                          PASSWORD, *route], cwd=self.dir, start_new_session=True)
+                          password, *route], cwd=self.dir, start_new_session=True)
 
     def rect(self, what):
         """The L T R B of the first line that starts with `what`."""
@@ -62,6 +70,92 @@ class ViewerEnd(LineProcess):
                 self.proc.wait(10)
         self.proc.stdin.close()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+MOUSE_LEFT_DOWN = 1
+
+
+class ScriptedAgent:
+    """A TLS agent of our own on loopback: it takes the password, shows one
+    picture, keeps the viewer's passes going with empty frames as a real agent
+    does, and records every message the viewer sends."""
+
+    WIDTH, HEIGHT = 320, 180
+
+    def __init__(self):
+        certs = os.path.join(Env.bin_dir, "test-certs")
+        self.ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.ctx.load_cert_chain(os.path.join(certs, "server.crt"), os.path.join(certs, "server.key"))
+        self.tile = subprocess.run(
+            ["convert", "-size", f"{self.WIDTH}x{self.HEIGHT}", "xc:#c81414", "jpeg:-"],
+            capture_output=True, check=True, timeout=60).stdout
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.password = None
+        self.messages = []
+        self.lock = threading.Lock()
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        self.listener.settimeout(120)
+        try:
+            raw, _ = self.listener.accept()
+        except OSError:
+            return
+        raw.settimeout(30)
+        try:
+            with self.ctx.wrap_socket(raw, server_side=True) as conn:
+                self._converse(conn)
+        except (OSError, ssl.SSLError):
+            pass
+        finally:
+            raw.close()
+
+    def _converse(self, conn):
+        auth = read_frame(conn)
+        if auth is None or auth[0] != MSG_AUTH:
+            return
+        self.password = auth[1].decode()
+        w, h = self.WIDTH, self.HEIGHT
+        picture = struct.pack("<HHHHHHHI", w, h, 1, 0, 0, w, h, len(self.tile)) + self.tile
+        conn.sendall(frame(MSG_AUTH_OK) + frame(MSG_MONITOR_INFO, bytes([1, 0])) +
+                     frame(MSG_FRAME, picture))
+        empty = frame(MSG_FRAME, struct.pack("<HHH", w, h, 0))
+        while not self.done.is_set():
+            conn.sendall(empty)
+            ready = select.select([conn], [], [], 0.03)[0]
+            while ready or conn.pending():
+                message = read_frame(conn)
+                if message is None:
+                    return
+                with self.lock:
+                    self.messages.append(message)
+                ready = select.select([conn], [], [], 0)[0]
+
+    def received(self):
+        with self.lock:
+            return list(self.messages)
+
+    def wait_for(self, msg_type, start=0, timeout=30.0, payload=lambda p: True):
+        """Index of the first message of msg_type from `start` on."""
+        end = time.time() + timeout
+        while time.time() < end:
+            for i, (got, body) in enumerate(self.received()[start:], start):
+                if got == msg_type and payload(body):
+                    return i
+            time.sleep(0.05)
+        raise AssertionError(f"no message {msg_type}; got {[t for t, _ in self.received()]}")
+
+    def stop(self):
+        self.done.set()
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)  # wakes a waiting accept
+        except OSError:
+            pass
+        self.listener.close()
+        self.thread.join(40)
 
 
 class ViewerEndToEnd(unittest.TestCase):
@@ -124,12 +218,17 @@ class ViewerEndToEnd(unittest.TestCase):
             time.sleep(0.05)
         self.fail(f"agent pointer at {pointer()}, wanted about {target}")
 
-    def test_by_relay_id(self):
+    def start_relay(self):
+        """The real orvane-relay on a free loopback port; its port."""
         relay = subprocess.Popen([Env.relay, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
                                  stderr=subprocess.STDOUT, text=True)
         self.addCleanup(lambda: (relay.terminate(), relay.wait(10), relay.stdout.close()))
         port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", relay.stdout.readline()).group(1))
         threading.Thread(target=relay.stdout.read, daemon=True).start()
+        return port
+
+    def test_by_relay_id(self):
+        port = self.start_relay()
         agent = Agent(f"[server]\nport=55680\npassword={PASSWORD}\nrelay_host=127.0.0.1\n"
                       f"relay_port={port}\nrelay_id=\n")
         self.addCleanup(agent.stop)
@@ -149,6 +248,50 @@ class ViewerEndToEnd(unittest.TestCase):
         self.check_picture(viewer)
         viewer.close()
         self.assertTrue(agent.wait_for("[-] Зритель отключился: 127.0.0.1:"), agent.output())
+
+    def test_keys_and_clicks_reach_the_agent(self):
+        # The real agent has nothing to show for Ctrl+Alt+Del under Wine, so
+        # our own agent records what arrives.
+        agent = ScriptedAgent()
+        self.addCleanup(agent.stop)
+        viewer = self.start_viewer("--direct", f"127.0.0.1:{agent.port}")
+        left, top, right, bottom = viewer.rect("image")
+        viewer.xdotool("mousemove", str((left + right) // 2), str((top + bottom) // 2))
+        viewer.xdotool("click", "1")  # view only: the click stays here
+        viewer.xdotool("key", "F3")
+        cad = agent.wait_for(MSG_CTRL_ALT_DEL)
+        self.assertEqual(agent.password, PASSWORD)
+        # The window queued the click before F3, so it would have gone first.
+        self.assertNotIn(MSG_MOUSE, [t for t, _ in agent.received()[:cad]])
+        viewer.xdotool("key", "F2")
+        viewer.xdotool("click", "1")
+        down = agent.wait_for(MSG_MOUSE, cad, payload=lambda p: p[:1] == bytes([MOUSE_LEFT_DOWN]))
+        _, x, y, _ = struct.unpack("<BHHh", agent.received()[down][1])
+        self.assertAlmostEqual(x, 32767, delta=700)
+        self.assertAlmostEqual(y, 32767, delta=700)
+
+    def test_failures_from_the_real_agent_and_relay(self):
+        relay_port = self.start_relay()
+        agent = Agent(f"[server]\nport=55682\npassword={PASSWORD}\n")
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
+        cases = [  # route, password, the viewer's box, the agent's log line
+            (("--direct", "127.0.0.1:55682"), "not" + PASSWORD,
+             "Неверный пароль — сервер отклонил подключение.", "[!] Неверный пароль: 127.0.0.1:"),
+            (("--relay", f"127.0.0.1:{relay_port}:123456789"), PASSWORD,
+             "Не удалось подключиться через релей (агент не на связи?).", None),
+        ]
+        for route, password, box, logged in cases:
+            with self.subTest(route=route[0]):
+                viewer = ViewerEnd(self.viewer_state, *route, password=password)
+                self.addCleanup(viewer.close)
+                told = viewer.wait(lambda l: l.startswith("box "), timeout=60)
+                self.assertIn(box, viewer.snapshot()[told])
+                viewer.send("close")
+                viewer.wait(lambda l: l == "closed")
+                self.assertFalse([l for l in viewer.snapshot() if l.startswith("window ")])
+                if logged:
+                    self.assertTrue(agent.wait_for(logged), agent.output())
 
 
 if __name__ == "__main__":

@@ -6,25 +6,30 @@
 //
 // Prints "window L T R B" (client area, screen coordinates) once the window
 // exists, "image L T R B" once the picture is painted, "rate FPS_X10 LATENCY_MS"
-// every second with --rates, and "closed" at the end.
-// A line "close" on standard input closes the window.
+// every second with --rates, "box TEXT" for each message box the session
+// shows (its texts joined by "|"), and "closed" at the end.
+// A line "close" on standard input answers the box on screen, if any, with
+// OK, and else closes the window.
 #include <winsock2.h>
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "app/win_util.h"
+#include "tests/win/test_support.h"
 #include "ui/saved_list.h"
 #include "viewer/viewer.h"
 
 namespace {
 
 bool print_rates = false;
+std::atomic<HWND> shown_box{nullptr};
 
 bool parse(int argc, char** argv, ServerEntry& entry)
 {
@@ -66,9 +71,34 @@ void print_rect(const char* what, HWND window, RECT rect)
 void watch_stdin()
 {
     char line[64];
-    while (std::fgets(line, sizeof line, stdin))
-        if (std::strncmp(line, "close", 5) == 0 && viewer_session.viewer_window)
+    while (std::fgets(line, sizeof line, stdin)) {
+        if (std::strncmp(line, "close", 5) != 0)
+            continue;
+        HWND box = shown_box.load();
+        if (box && IsWindow(box))
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        else if (viewer_session.viewer_window)
             PostMessageW(viewer_session.viewer_window, WM_CLOSE, 0, 0);
+    }
+}
+
+// Tells each new box once, on one line.
+void watch_boxes()
+{
+    for (;;) {
+        HWND box = wait_for_dialog(GetCurrentProcessId(), 1000);
+        if (box && box != shown_box.load()) {
+            std::string text = dialog_text(box);
+            while (!text.empty() && text.back() == '\n')
+                text.pop_back();
+            for (char& c : text)
+                if (c == '\n')
+                    c = '|';
+            std::printf("box %s\n", text.c_str());
+            shown_box = box;
+        }
+        Sleep(50);
+    }
 }
 
 } // namespace
@@ -88,6 +118,7 @@ int main(int argc, char** argv)
     ULONG_PTR gdiplus_token = 0;
     Gdiplus::GdiplusStartup(&gdiplus_token, &gdiplus_input, nullptr);
     std::thread(watch_stdin).detach();
+    std::thread(watch_boxes).detach();
 
     launch_viewer(entry);
     bool window_told = false, image_told = false;
