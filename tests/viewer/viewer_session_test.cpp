@@ -177,6 +177,8 @@ struct FakeAgent {
                 Message m;
                 if (!read_msg(ssl, m))
                     return;
+                if (m.type == MSG_PING)
+                    send_msg(ssl, MSG_PONG, nullptr, 0);
                 std::lock_guard<std::mutex> guard(lock);
                 messages.push_back({m.type, std::vector<std::uint8_t>(m.payload, m.payload + m.size)});
                 free_message(m);
@@ -225,6 +227,16 @@ struct FakeRelay {
     std::uint16_t port = 0;
     std::thread thread;
 };
+
+// Counts the viewer window's paints, put in front of its window procedure.
+std::atomic<int> paints{0};
+WNDPROC viewer_proc = nullptr;
+LRESULT CALLBACK counting_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_PAINT)
+        ++paints;
+    return CallWindowProcW(viewer_proc, window, message, wparam, lparam);
+}
 
 bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = WAIT_MS)
 {
@@ -345,6 +357,11 @@ TEST_F(Viewer, SessionShowsThePictureAndSendsWhatTheWindowAsksFor)
     })) << utf8(title);
     ASSERT_TRUE(wait_until([] { return viewer_session.image_rect.right > 0; }));
     const ImageRect image = viewer_session.image_rect;
+    // Only empty frames follow: the overlay is still redrawn as pings come back.
+    viewer_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counting_proc)));
+    EXPECT_TRUE(wait_until([] { return paints >= 2; })) << paints;
+    EXPECT_GE(viewer_session.latency_ms, 0);
     const LPARAM middle = MAKELPARAM((image.left + image.right) / 2, (image.top + image.bottom) / 2);
 
     // View-only: the click goes nowhere; F3 and F4 work all the same.
