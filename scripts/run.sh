@@ -18,7 +18,7 @@ export ORVANE_OPENSSL_ROOT
 cmake --preset native >/dev/null
 cmake --build --preset native --target orvane-relay
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target orvane viewer_demo
+cmake --build --preset windows --target orvane viewer_demo screen_probe animator
 
 run="$root/build/run"
 viewer_dir="$run/viewer"
@@ -45,10 +45,15 @@ echo "=== Relay on 127.0.0.1:56000 (log: $run/relay.log)"
 
 (unset DISPLAY; "$root/scripts/wine-run" --state "$agent_wine" --setup)
 agent_display="$(cat "$agent_wine/display")"
-# Something to look at on the agent's screen.
-convert -size 1920x1080 gradient:'#1d4e89'-'#0b1a2e' -fill white -pointsize 96 \
-  -gravity center -annotate +0+0 'Orvane agent' "$run/desktop.png" 2>/dev/null &&
-  DISPLAY="$agent_display" display -window root "$run/desktop.png" || true
+# Something to look at on the agent's screen, drawn by Windows programs so
+# that the agent's screen grab sees it: coloured blocks, and a small box in
+# the top-left corner that changes colour all the time.
+(tail -f /dev/null | setsid "$root/scripts/wine-run" \
+  --state "$agent_wine" build/windows/bin/screen_probe.exe > /dev/null 2>&1) &
+pids+=($!)
+(setsid "$root/scripts/wine-run" --state "$agent_wine" \
+  build/windows/bin/animator.exe small > /dev/null 2>&1) &
+pids+=($!)
 
 echo "=== Agent folder: $run (server.ini, banlist.txt, server.crt, server.key)"
 (cd "$run" && exec setsid "$root/scripts/wine-run" --state "$agent_wine" ./orvane.exe "$@" \
