@@ -32,16 +32,22 @@ std::size_t name_room(const std::wstring& folder)
 
 // A fresh folder for one payload: "<temp>Orvane_clip\<tick>_<thread>". The
 // results are not checked: an existing folder is simply used, and a missing
-// one makes every file fail below.
+// one makes every file fail below. Empty, with nothing created, when there is
+// no temporary directory or it leaves no room for a name: a relative folder
+// would be wherever the process happens to run (System32 for a service).
 std::wstring make_receive_folder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring base = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"Orvane_clip";
+    if (n == 0 || n > MAX_PATH)
+        return {};
+    const std::wstring base = std::wstring(temp, n) + L"Orvane_clip";
     wchar_t leaf[16];
     std::swprintf(leaf, 16, L"\\%08x_%04x", unsigned(GetTickCount()),
                   unsigned(GetCurrentThreadId() & 0xFFFF));
     const std::wstring folder = base + leaf;
+    if (name_room(folder) == 0)
+        return {};
     CreateDirectoryW(base.c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;

@@ -95,6 +95,26 @@ std::wstring make_folder_of_length(const TempDir& dir, std::size_t length)
     return path;
 }
 
+std::wstring current_directory()
+{
+    wchar_t path[MAX_PATH + 1];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, path);
+    std::wstring dir(path, n <= MAX_PATH ? n : 0);
+    if (!dir.empty() && dir.back() != L'\\')
+        dir += L'\\';
+    return dir;
+}
+
+std::vector<std::wstring> entries_of(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool is_receive_folder_name(const std::wstring& leaf)
 {
     if (leaf.size() != 13 || leaf[8] != L'_')
@@ -329,6 +349,39 @@ TEST(ClipboardApply, NothingCreatableLeavesTheClipboardWithAMessage)
     EXPECT_EQ(a.error, NOT_SAVED);
     EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
     EXPECT_FALSE(state.primed);
+}
+
+TEST(ClipboardApply, WithoutAUsableTemporaryDirectoryNothingIsWritten)
+{
+    // Longer than MAX_PATH in every variable GetTempPathW looks at, it fails.
+    const std::wstring beyond = L"C:\\" + std::wstring(300, L'x');
+    TempDir dir;
+    const std::wstring too_deep = make_folder_of_length(dir, 240);
+    struct Case { const char* what; std::wstring temp; std::wstring unchanged; };
+    // Nothing may appear where the process runs, nor in the deep folder.
+    const Case cases[] = {
+        {"no temporary directory", beyond, current_directory()},
+        {"no room left for a name", too_deep, too_deep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<std::wstring> before = entries_of(c.unchanged);
+        place_text(L"before");
+        const DWORD sequence = GetClipboardSequenceNumber();
+        ClipboardSyncState state;
+        Apply a;
+        {
+            const TempFolderSetting temp(c.temp);
+            a = apply_payload(state, payload_of({{"a.txt", "x"}}));
+        }
+        EXPECT_FALSE(a.placed);
+        EXPECT_EQ(a.error, NOT_SAVED);
+        EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
+        const std::vector<std::wstring> after = entries_of(c.unchanged);
+        EXPECT_EQ(after, before);
+        if (after != before)
+            remove_folder(c.unchanged + L"Orvane_clip");
+    }
 }
 
 TEST(ClipboardApply, LongNamesAreShortenedToFitAndKeepTheirExtension)
