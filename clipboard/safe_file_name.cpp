@@ -120,8 +120,9 @@ std::wstring fit_file_name(std::wstring_view name, std::size_t room, std::wstrin
 std::wstring name_received_file(ReceivedNames& names, const std::wstring& clean, std::size_t room)
 {
     std::wstring given = fit_file_name(clean, room);
-    for (unsigned n = 2; given != clean && given_to_another(names, given, clean); ++n) {
-        std::wstring tagged = fit_file_name(clean, room, L"~" + std::to_wstring(n));
+    while (given != clean && given_to_another(names, given, clean)) {
+        const std::wstring number = L"~" + std::to_wstring(names.next_number++);
+        std::wstring tagged = fit_file_name(clean, room, number);
         if (tagged.empty())
             break;  // no room even for a number: the later file replaces the earlier
         given = std::move(tagged);

@@ -25,11 +25,16 @@ std::wstring fit_file_name(std::wstring_view name, std::size_t room, std::wstrin
 
 // The names given to the files of one received payload. A name that fits is
 // used as it is, so a later file of the same name replaces the earlier one. A
-// name that had to be shortened gets "~2", "~3"... when its short form was
-// already given to another name, so that two long names that start alike do
-// not overwrite each other.
+// name that had to be shortened gets a number ("~2", then "~3"...) when its
+// short form was already given to another name, so that two long names that
+// start alike do not overwrite each other. The numbers run through the whole
+// payload: no number is tried twice, so however the names are chosen the
+// search stays short.
 struct ReceivedNames {
-    std::map<std::wstring, std::wstring> source_of;  // name given (ASCII upper case) -> cleaned name
+    // Each name given, in ASCII upper case as Windows compares names, to the
+    // cleaned name it was given for.
+    std::map<std::wstring, std::wstring> source_of;
+    unsigned next_number = 2;
 };
 
 // The name for the file of the cleaned name `clean` in a folder with `room`

@@ -126,7 +126,7 @@ TEST(ReceivedNames, ShortenedNamesThatMeetAreNumberedAndSameNamesStillReplace)
         {L"abcdefghij_one.txt", 10, L"abcdef.txt"},  // the same long name again
         {L"ABCDEFghij_3.txt", 10, L"ABCD~3.txt"},     // Windows ignores case in names
         {L"abcdef", 3, L"abc"},
-        {L"abcxyz", 3, L"a~2"},
+        {L"abcxyz", 3, L"a~4"},  // numbers run through the payload
         {L"abcdef", 2, L"ab"},
         {L"abxyz", 2, L"ab"},  // no room for a number: replaces
         {L"anything", 0, L""},
