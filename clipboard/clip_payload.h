@@ -14,10 +14,10 @@ inline constexpr std::uint32_t MAX_CLIP_FILES = 10'000;
 // Files are read and written in blocks of at most this size.
 inline constexpr std::uint32_t CLIP_IO_BLOCK = 16'777'216;  // 16 MiB
 // Most bytes of a received name's last part that are converted. A Windows
-// file name holds at most 255 UTF-16 units, at most 765 bytes of UTF-8, so a
-// longer name has to be shortened anyway, and shortening keeps only its start
-// and its extension: of such a name only its start and its last
-// CLIP_NAME_TAIL_BYTES bytes are kept.
+// file name holds at most 255 UTF-16 units (765 bytes of UTF-8), so a longer
+// one is shortened anyway, and shortening keeps only its start and its
+// extension: of such a name only the start and the last CLIP_NAME_TAIL_BYTES
+// bytes are converted.
 inline constexpr std::uint32_t MAX_CLIP_NAME_BYTES = 1024;
 inline constexpr std::uint32_t CLIP_NAME_TAIL_BYTES = 64;
 
