@@ -1,6 +1,7 @@
 #include "clipboard/clip_payload.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -31,6 +32,8 @@ std::uint64_t get_u64(const std::uint8_t* at)
         value = value << 8 | at[i];
     return value;
 }
+
+bool is_utf8_continuation(char c) { return (std::uint8_t(c) & 0xC0) == 0x80; }
 
 } // namespace
 
@@ -96,4 +99,27 @@ bool next_clip_record(ClipPayloadReader& reader, ClipRecord& record)
     record.data_len = data_len;
     reader.position = at + std::size_t(data_len);
     return true;
+}
+
+std::string clip_record_name(const ClipRecord& record)
+{
+    // Slashes, dots, spaces and colons never occur inside a UTF-8 sequence,
+    // so cutting at them here matches what the cleaning does after conversion.
+    std::string_view name(reinterpret_cast<const char*>(record.name), record.name_len);
+    const std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ' || name.back() == ':'))
+        name.remove_suffix(1);
+    if (name.size() <= MAX_CLIP_NAME_BYTES)
+        return std::string(name);
+    std::size_t head = MAX_CLIP_NAME_BYTES - CLIP_NAME_TAIL_BYTES;
+    while (head > 0 && is_utf8_continuation(name[head]))
+        --head;
+    std::size_t tail = name.size() - CLIP_NAME_TAIL_BYTES;
+    while (tail < name.size() && is_utf8_continuation(name[tail]))
+        ++tail;
+    std::string kept(name.substr(0, head));
+    kept += name.substr(tail);
+    return kept;
 }

@@ -13,10 +13,13 @@ inline constexpr std::uint64_t MAX_CLIP_BYTES = 209'715'200;  // 200 MiB
 inline constexpr std::uint32_t MAX_CLIP_FILES = 10'000;
 // Files are read and written in blocks of at most this size.
 inline constexpr std::uint32_t CLIP_IO_BLOCK = 16'777'216;  // 16 MiB
-// A Windows file name has at most 255 UTF-16 units, at most 765 bytes in
-// UTF-8; a longer received name could never be created, so its record is
-// stepped over without converting it.
+// Most bytes of a received name's last part that are converted. A Windows
+// file name holds at most 255 UTF-16 units (765 bytes of UTF-8), so a longer
+// one is shortened anyway, and shortening keeps only its start and its
+// extension: of such a name only the start and the last CLIP_NAME_TAIL_BYTES
+// bytes are converted.
 inline constexpr std::uint32_t MAX_CLIP_NAME_BYTES = 1024;
+inline constexpr std::uint32_t CLIP_NAME_TAIL_BYTES = 64;
 
 inline constexpr std::size_t CLIP_COUNT_SIZE = 4;
 inline constexpr std::size_t CLIP_NAME_LEN_SIZE = 4;
@@ -54,3 +57,9 @@ bool start_clip_payload(ClipPayloadReader& reader, const std::uint8_t* payload, 
 // The next record; false when its header, name or data would run past the end
 // of the payload (the reader then stays where it was).
 bool next_clip_record(ClipPayloadReader& reader, ClipRecord& record);
+
+// The UTF-8 bytes of a received name that are worth converting: only what
+// follows its last backslash or slash, without the trailing dots, spaces and
+// colons the cleaning would drop anyway, and at most MAX_CLIP_NAME_BYTES of it
+// (the start and the end of a longer one, cut between characters).
+std::string clip_record_name(const ClipRecord& record);

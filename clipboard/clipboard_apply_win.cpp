@@ -20,19 +20,35 @@ const wchar_t* const BUSY_TEXT = L"Буфер обмена занят други
 
 static_assert(sizeof(DROPFILES) == 20, "the drop list's paths start right after its header");
 
+// Units left for a file name in `folder`: a full path stays within MAX_PATH,
+// as the file manager and every DragQueryFileW reader expect.
+std::size_t name_room(const std::wstring& folder)
+{
+    const std::size_t used = folder.size() + 1;  // and the backslash
+    if (folder.empty() || used >= MAX_PATH - 1)
+        return 0;
+    return std::min<std::size_t>(MAX_FILE_NAME_UNITS, MAX_PATH - 1 - used);
+}
+
 // A fresh folder for one payload: "<temp>Orvane_clip\<tick>_<thread>". The
 // results are not checked: an existing folder is simply used, and a missing
-// one makes every file fail below.
+// one makes every file fail below. Empty, with nothing created, when there is
+// no temporary directory or it leaves no room for a name: a relative folder
+// would be wherever the process happens to run (System32 for a service).
 std::wstring make_receive_folder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring base = std::wstring(temp, n <= MAX_PATH ? n : 0) + L"Orvane_clip";
-    CreateDirectoryW(base.c_str(), nullptr);
+    if (n == 0 || n > MAX_PATH)
+        return {};
+    const std::wstring base = std::wstring(temp, n) + L"Orvane_clip";
     wchar_t leaf[16];
     std::swprintf(leaf, 16, L"\\%08x_%04x", unsigned(GetTickCount()),
                   unsigned(GetCurrentThreadId() & 0xFFFF));
     const std::wstring folder = base + leaf;
+    if (name_room(folder) == 0)
+        return {};
+    CreateDirectoryW(base.c_str(), nullptr);
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
@@ -57,10 +73,11 @@ bool write_received_file(const std::wstring& path, const std::uint8_t* data, std
     return true;
 }
 
-std::wstring received_name(const ClipRecord& record)
+// The cleaned name, shortened to what the folder has room for; empty when no
+// name fits there.
+std::wstring received_name(const ClipRecord& record, ReceivedNames& names, std::size_t room)
 {
-    const std::string utf8(reinterpret_cast<const char*>(record.name), record.name_len);
-    return safe_file_name(utf8_to_wide(utf8));
+    return name_received_file(names, safe_file_name(utf8_to_wide(clip_record_name(record))), room);
 }
 
 // The CF_HDROP block: DROPFILES, then each path with its zero, then one more zero.
@@ -137,14 +154,17 @@ bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payloa
     if (!start_clip_payload(reader, payload, size))
         return false;
     const std::wstring folder = make_receive_folder();
+    const std::size_t room = name_room(folder);
+    ReceivedNames names;
     std::vector<std::wstring> written;
     for (std::uint32_t i = 0; i < reader.count; ++i) {
         ClipRecord record;
         if (!next_clip_record(reader, record))
             return false;  // files written so far stay; the clipboard is left alone
-        if (record.name_len > MAX_CLIP_NAME_BYTES)
-            continue;  // no such name can be created
-        const std::wstring path = folder + L"\\" + received_name(record);
+        const std::wstring name = received_name(record, names, room);
+        if (name.empty())
+            continue;  // cannot be created here, like a file the system refuses
+        const std::wstring path = folder + L"\\" + name;
         if (write_received_file(path, record.data, record.data_len))
             written.push_back(path);
     }

@@ -1,5 +1,6 @@
 #include "clipboard/safe_file_name.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -46,6 +47,23 @@ bool is_device_name(std::wstring_view name)
                     digit == L'\u00B2' || digit == L'\u00B3');
 }
 
+bool is_high_surrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+std::wstring ascii_upper_case(std::wstring_view text)
+{
+    std::wstring out(text);
+    for (wchar_t& c : out)
+        c = ascii_upper(c);
+    return out;
+}
+
+bool given_to_another(const ReceivedNames& names, const std::wstring& given,
+                      const std::wstring& clean)
+{
+    const auto found = names.source_of.find(ascii_upper_case(given));
+    return found != names.source_of.end() && found->second != clean;
+}
+
 } // namespace
 
 std::wstring safe_file_name(std::wstring_view path)
@@ -67,4 +85,49 @@ std::wstring safe_file_name(std::wstring_view path)
     if (is_device_name(name))
         name.insert(name.begin(), L'_');
     return name;
+}
+
+std::wstring fit_file_name(std::wstring_view name, std::size_t room, std::wstring_view tag)
+{
+    if (tag.empty() && name.size() <= room)
+        return std::wstring(name);
+    if (tag.size() >= room)
+        return {};
+    std::wstring_view stem = name;
+    std::wstring_view extension;
+    const std::size_t dot = name.rfind(L'.');
+    if (dot != std::wstring_view::npos && dot > 0 && name.size() - dot > 1 &&
+        name.size() - dot - 1 <= MAX_KEPT_EXTENSION_UNITS &&
+        tag.size() + name.size() - dot < room) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot);
+    }
+    const std::size_t most = std::min(stem.size(), room - tag.size() - extension.size());
+    for (std::size_t keep = most; keep > 0; --keep) {
+        if (is_high_surrogate(stem[keep - 1]))
+            continue;
+        std::wstring cut(stem.substr(0, keep));
+        cut += tag;
+        cut += extension;
+        // The cut may end in a dot or space, or spell a device name.
+        std::wstring fitted = safe_file_name(cut);
+        if (fitted.size() <= room)
+            return fitted;
+    }
+    return {};
+}
+
+std::wstring name_received_file(ReceivedNames& names, const std::wstring& clean, std::size_t room)
+{
+    std::wstring given = fit_file_name(clean, room);
+    while (given != clean && given_to_another(names, given, clean)) {
+        const std::wstring number = L"~" + std::to_wstring(names.next_number++);
+        std::wstring tagged = fit_file_name(clean, room, number);
+        if (tagged.empty())
+            break;  // no room even for a number: the later file replaces the earlier
+        given = std::move(tagged);
+    }
+    if (!given.empty())
+        names.source_of[ascii_upper_case(given)] = clean;
+    return given;
 }

@@ -179,3 +179,57 @@ TEST(ClipPayload, BytesAfterTheLastRecordAreNotRead)
     EXPECT_EQ(read_all(payload, complete), (std::vector<Read>{{"a", bytes_of("x")}}));
     EXPECT_TRUE(complete);
 }
+
+TEST(ClipPayload, OnlyTheLastPartOfANameIsConvertedAndNeverMoreThanTheLimit)
+{
+    const std::string folders = [] {
+        std::string s;
+        while (s.size() < 1100)
+            s += "folder\\";
+        return s;
+    }();
+    const std::string long_stem(3000, 'a');
+    const std::string e_acute = "\xC3\xA9";  // two bytes
+    std::string two_byte_name;
+    for (int i = 0; i < 1500; ++i)
+        two_byte_name += e_acute;
+    struct Case { const char* what; std::string sent; std::string kept; };
+    const Case cases[] = {
+        {"bare", "a.txt", "a.txt"},
+        {"folders of either slash", "x/y\\z/b.txt", "b.txt"},
+        {"over the limit in folders only", folders + "evil.txt", "evil.txt"},
+        {"over the limit in folders, both slashes", folders + "x/" + "evil.txt", "evil.txt"},
+        {"trailing dots, spaces and colons", "a.txt. :. ", "a.txt"},
+        {"nothing after the last slash", folders, ""},
+        {"only trailing characters", " . :", ""},
+        {"colons inside kept", "a:b.txt", "a:b.txt"},
+        {"exactly the limit", std::string(MAX_CLIP_NAME_BYTES, 'n'),
+         std::string(MAX_CLIP_NAME_BYTES, 'n')},
+        {"long: start and end", long_stem + ".txt",
+         std::string(MAX_CLIP_NAME_BYTES - 4, 'a') + ".txt"},
+        {"long after folders", folders + long_stem + ".txt",
+         std::string(MAX_CLIP_NAME_BYTES - 4, 'a') + ".txt"},
+        {"long with trailing dots", long_stem + ".txt" + std::string(2000, '.'),
+         std::string(MAX_CLIP_NAME_BYTES - 4, 'a') + ".txt"},
+        // 960 and 2940 are both even, so the two-byte characters are cut whole.
+        {"long, two-byte characters", two_byte_name,
+         two_byte_name.substr(0, MAX_CLIP_NAME_BYTES)},
+        // Here both cuts fall inside a character and move to its edge.
+        {"long, cut inside characters", "x" + two_byte_name + "y",
+         "x" + two_byte_name.substr(0, MAX_CLIP_NAME_BYTES - CLIP_NAME_TAIL_BYTES - 2) +
+             two_byte_name.substr(0, CLIP_NAME_TAIL_BYTES - 2) + "y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes payload;
+        write_clip_payload({{c.sent, bytes_of("data")}}, payload);
+        payload.shrink_to_fit();
+        ClipPayloadReader reader;
+        ClipRecord record;
+        ASSERT_TRUE(start_clip_payload(reader, payload.data(), payload.size()));
+        ASSERT_TRUE(next_clip_record(reader, record));
+        const std::string kept = clip_record_name(record);
+        EXPECT_EQ(kept, c.kept);
+        EXPECT_LE(kept.size(), MAX_CLIP_NAME_BYTES);
+    }
+}

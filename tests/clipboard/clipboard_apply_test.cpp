@@ -57,6 +57,64 @@ bool file_system_holds(const TempDir& dir, const std::wstring& name)
     return found.cFileName == name && !file_exists(dir.file(name));
 }
 
+// Points every variable GetTempPathW reads at `folder` for as long as it lives.
+struct TempFolderSetting {
+    static constexpr const wchar_t* names[] = {L"TMP", L"TEMP", L"USERPROFILE"};
+    std::vector<std::pair<std::wstring, bool>> saved;  // value, was set
+
+    explicit TempFolderSetting(const std::wstring& folder)
+    {
+        for (const wchar_t* name : names) {
+            wchar_t value[32768];
+            const DWORD n = GetEnvironmentVariableW(name, value, 32768);
+            saved.emplace_back(std::wstring(value, n), n > 0);
+            SetEnvironmentVariableW(name, folder.c_str());
+        }
+    }
+    ~TempFolderSetting()
+    {
+        for (std::size_t i = 0; i < saved.size(); ++i)
+            SetEnvironmentVariableW(names[i], saved[i].second ? saved[i].first.c_str() : nullptr);
+    }
+};
+
+// A folder inside `dir` whose path, with its trailing backslash, has `length`
+// characters; made through the long-path form, since it may pass 248.
+std::wstring make_folder_of_length(const TempDir& dir, std::size_t length)
+{
+    std::wstring path = dir.path;
+    while (path.size() + 1 < length) {
+        const std::size_t left = length - path.size();  // each part takes its name and a backslash
+        std::size_t part = std::min<std::size_t>(left - 1, 100);
+        if (left - (part + 1) == 1)
+            --part;  // a last part needs two characters
+        path += std::wstring(part, L'd') + L"\\";
+        EXPECT_TRUE(CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr)) << GetLastError();
+    }
+    EXPECT_EQ(path.size(), length);
+    return path;
+}
+
+std::wstring current_directory()
+{
+    wchar_t path[MAX_PATH + 1];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, path);
+    std::wstring dir(path, n <= MAX_PATH ? n : 0);
+    if (!dir.empty() && dir.back() != L'\\')
+        dir += L'\\';
+    return dir;
+}
+
+std::vector<std::wstring> entries_of(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool is_receive_folder_name(const std::wstring& leaf)
 {
     if (leaf.size() != 13 || leaf[8] != L'_')
@@ -149,8 +207,12 @@ TEST(ClipboardApply, ACaptureAppliedOnTheOtherSideGivesTheSameFiles)
 
 TEST(ClipboardApply, ReceivedNamesStayInsideTheFolderAndOpenNoDevice)
 {
+    std::string folders;
+    while (folders.size() <= MAX_CLIP_NAME_BYTES)
+        folders += "deep\\";
     struct Case { std::string sent; std::wstring written; };
     const Case cases[] = {
+        {folders + "evil.txt", L"evil.txt"},  // long only in the parts that are dropped
         {"..\\..\\evil.exe", L"evil.exe"},
         {"../../evil2.exe", L"evil2.exe"},
         {"C:\\Windows\\system32\\x.dll", L"x.dll"},
@@ -275,16 +337,103 @@ TEST(ClipboardApply, ACutPayloadKeepsTheFilesBeforeTheCutAndLeavesTheClipboard)
 
 TEST(ClipboardApply, NothingCreatableLeavesTheClipboardWithAMessage)
 {
+    // A temporary directory that is a file: no folder and no file can be made.
+    TempDir dir;
+    write_file(dir.file(L"plain"), "not a folder");
+    const TempFolderSetting temp(dir.file(L"plain"));
     place_text(L"before");
     const DWORD sequence = GetClipboardSequenceNumber();
     ClipboardSyncState state;
-    // Longer than any file name Windows allows: one that can be tried and
-    // fails, one that is too long even to be looked at.
-    const Apply a = apply_payload(state, payload_of({{std::string(300, 'a'), "x"},
-                                             {std::string(MAX_CLIP_NAME_BYTES + 1, 'b'), "y"}}));
+    const Apply a = apply_payload(state, payload_of({{"a.txt", "x"}, {"b.txt", "y"}}));
     EXPECT_FALSE(a.placed);
     EXPECT_EQ(a.error, NOT_SAVED);
     EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
+    EXPECT_FALSE(state.primed);
+}
+
+TEST(ClipboardApply, WithoutAUsableTemporaryDirectoryNothingIsWritten)
+{
+    // Longer than MAX_PATH in every variable GetTempPathW looks at, it fails.
+    const std::wstring beyond = L"C:\\" + std::wstring(300, L'x');
+    TempDir dir;
+    const std::wstring too_deep = make_folder_of_length(dir, 240);
+    struct Case { const char* what; std::wstring temp; std::wstring unchanged; };
+    // Nothing may appear where the process runs, nor in the deep folder.
+    const Case cases[] = {
+        {"no temporary directory", beyond, current_directory()},
+        {"no room left for a name", too_deep, too_deep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<std::wstring> before = entries_of(c.unchanged);
+        place_text(L"before");
+        const DWORD sequence = GetClipboardSequenceNumber();
+        ClipboardSyncState state;
+        Apply a;
+        {
+            const TempFolderSetting temp(c.temp);
+            a = apply_payload(state, payload_of({{"a.txt", "x"}}));
+        }
+        EXPECT_FALSE(a.placed);
+        EXPECT_EQ(a.error, NOT_SAVED);
+        EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
+        const std::vector<std::wstring> after = entries_of(c.unchanged);
+        EXPECT_EQ(after, before);
+        if (after != before)
+            remove_folder(c.unchanged + L"Orvane_clip");
+    }
+}
+
+TEST(ClipboardApply, LongNamesAreShortenedToFitAndKeepTheirExtension)
+{
+    const std::string shared(250, 'c');
+    ClipboardSyncState state;
+    const Apply a = apply_payload(state, payload_of({{std::string(300, 'a') + ".txt", "a"},
+                                                     {std::string(5000, 'b') + ".log", "b"},
+                                                     {shared + "_one.txt", "one"},
+                                                     {shared + "_two.txt", "two"}}));
+    ASSERT_TRUE(a.placed) << utf8(a.error);
+    const DropList list = clipboard_drop_list();
+    ASSERT_EQ(list.paths.size(), 4u);
+    const std::wstring folder = parent_of(list.paths[0]);
+    const std::size_t room = MAX_PATH - 1 - (folder.size() + 1);
+    ASSERT_LT(room, 250u);  // a temporary directory of an ordinary length
+    EXPECT_EQ(list.paths[0], folder + L"\\" + std::wstring(room - 4, L'a') + L".txt");
+    EXPECT_EQ(list.paths[1], folder + L"\\" + std::wstring(room - 4, L'b') + L".log");
+    EXPECT_EQ(list.paths[2], folder + L"\\" + std::wstring(room - 4, L'c') + L".txt");
+    EXPECT_EQ(list.paths[3], folder + L"\\" + std::wstring(room - 6, L'c') + L"~2.txt");
+    const char* contents[] = {"a", "b", "one", "two"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(list.paths[i].size(), std::size_t(MAX_PATH - 1));
+        EXPECT_EQ(read_file(list.paths[i]), contents[i]);
+    }
+    remove_folder(folder);
+}
+
+TEST(ClipboardApply, ADeepTemporaryDirectoryShortensNamesToThePathLimit)
+{
+    TempDir dir;
+    const std::wstring deep = make_folder_of_length(dir, 200);
+    const std::string name = "the-quarterly-report-of-the-whole-year-final.txt";
+    Apply a;
+    DropList list;
+    {
+        const TempFolderSetting temp(deep);
+        ClipboardSyncState state;
+        a = apply_payload(state, payload_of({{name, "report"}, {"short.txt", "s"}}));
+        list = clipboard_drop_list();
+    }
+    ASSERT_TRUE(a.placed) << utf8(a.error);
+    ASSERT_EQ(list.paths.size(), 2u);
+    const std::wstring folder = parent_of(list.paths[0]);
+    EXPECT_EQ(parent_of(folder), deep + L"Orvane_clip");
+    const std::size_t room = MAX_PATH - 1 - (folder.size() + 1);
+    ASSERT_LT(room + 4, name.size());
+    EXPECT_EQ(leaf_of(list.paths[0]), wide(name.substr(0, room - 4)) + L".txt");
+    EXPECT_EQ(list.paths[0].size(), std::size_t(MAX_PATH - 1));
+    EXPECT_EQ(read_file(list.paths[0]), "report");
+    EXPECT_EQ(list.paths[1], folder + L"\\short.txt");
+    EXPECT_EQ(read_file(list.paths[1]), "s");
 }
 
 TEST(ClipboardApply, ABusyClipboardKeepsTheFilesWithAMessage)
