@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/viewer/tile_area.h"
 #include "capture/frame_payload.h"
 
 namespace {
@@ -50,20 +51,6 @@ void decode(tjhandle handle, Canvas& canvas, const std::vector<std::uint8_t>& pa
             std::memcpy(&canvas.bits[(std::size_t(tile.y + row) * canvas.width + tile.x) * 4],
                         &canvas.tile[std::size_t(row) * w * 4], std::size_t(std::max(cw, 0)) * 4);
     }
-}
-
-// The pixels the tiles cover, as the GDI+ side counts them.
-double tile_megapixels(const std::vector<std::uint8_t>& payload)
-{
-    FrameReader reader;
-    FrameHeader header;
-    double pixels = 0;
-    if (begin_frame(reader, payload.data(), payload.size(), header)) {
-        FrameTileView tile;
-        while (next_frame_tile(reader, tile))
-            pixels += double(tile.w) * tile.h;
-    }
-    return pixels / 1e6;
 }
 
 } // namespace

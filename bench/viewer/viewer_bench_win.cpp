@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/viewer/tile_area.h"
 #include "bench/capture/desktop_picture.h"
 #include "capture/frame_payload.h"
 #include "capture/screen_capture.h"
@@ -40,19 +41,6 @@ std::vector<std::uint8_t> payload_of(const std::vector<std::uint8_t>& before,
     const FramePicture second{after.data(), DESKTOP_WIDTH, DESKTOP_HEIGHT, DESKTOP_WIDTH * 4};
     encode_frame_payload(history, second, encode_jpeg_region, payload);
     return payload;
-}
-
-double tile_megapixels(const std::vector<std::uint8_t>& payload)
-{
-    FrameReader reader;
-    FrameHeader header;
-    double pixels = 0;
-    if (begin_frame(reader, payload.data(), payload.size(), header)) {
-        FrameTileView tile;
-        while (next_frame_tile(reader, tile))
-            pixels += double(tile.w) * tile.h;
-    }
-    return pixels / 1e6;
 }
 
 double time_decode(const std::vector<std::uint8_t>& payload, int rounds)
