@@ -79,7 +79,7 @@ struct Relay {
     std::string version;
     std::mt19937_64 rng;
     std::unordered_map<Conn*, ConnPtr> conns;            // every open connection
-    std::unordered_map<std::string, ConnPtr> registry;   // ID -> idle agent
+    IdTable<ConnPtr> ids;   // registered (idle) agents and IDs in a session
     std::unordered_map<std::string, AddressCount> per_address;
     std::size_t refused_while_full = 0;
     std::size_t accept_failures = 0;
@@ -119,8 +119,8 @@ void close_conn(ConnPtr c, std::string_view why = {}) {
     Relay& r = c->relay;
     if (!why.empty()) log_line(std::string(why));
     if (c->state == ConnState::registered) {
-        auto it = r.registry.find(c->id);
-        if (it != r.registry.end() && it->second == c) r.registry.erase(it);
+        auto it = r.ids.registered.find(c->id);
+        if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::closed;
     asio::error_code ignored;
@@ -136,8 +136,8 @@ void start_linger(ConnPtr c) {
     if (c->state == ConnState::closed || c->state == ConnState::lingering) return;
     Relay& r = c->relay;
     if (c->state == ConnState::registered) {
-        auto it = r.registry.find(c->id);
-        if (it != r.registry.end() && it->second == c) r.registry.erase(it);
+        auto it = r.ids.registered.find(c->id);
+        if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::lingering;
     c->peer.reset();
@@ -166,6 +166,7 @@ void end_pipe(ConnPtr c, std::string_view reason) {
         text += "; bytes " + c->remote + "->" + peer->remote + "=" + std::to_string(c->piped_bytes) +
                 " " + peer->remote + "->" + c->remote + "=" + std::to_string(peer->piped_bytes);
     }
+    c->relay.ids.end_session(c->id);
     close_conn(c, text);
     if (peer && peer->state == ConnState::joined) start_linger(peer);
 }
@@ -214,7 +215,7 @@ void on_pipe_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
 
 void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     Relay& r = viewer->relay;
-    r.registry.erase(agent->id);
+    r.ids.registered.erase(agent->id);
     agent->state = ConnState::joined;
     if (!send_now(*agent, answer_ok)) {
         close_conn(agent, "close id=" + agent->id + " " + agent->remote + " agent gone at join");
@@ -225,6 +226,7 @@ void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     viewer->id = agent->id;
     viewer->peer = agent;
     agent->peer = viewer;
+    r.ids.start_session(agent->id);
     viewer->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
     agent->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
     log_line("join id=" + agent->id + " agent=" + agent->remote + " viewer=" + viewer->remote);
@@ -251,15 +253,16 @@ void handle_register(ConnPtr c, const Request& request, std::string_view early_b
     }
     std::string id = request.id;
     if (id.empty()) {
-        auto fresh = fresh_id(r.rng, [&r](std::string_view candidate) {
-            return r.registry.count(std::string(candidate)) > 0;
-        });
+        auto fresh = r.ids.assign(r.rng);
         if (!fresh) {
             finish(c, answer_no_free_id, "refuse " + c->remote + ": no free id");
             return;
         }
         id = *fresh;
-    } else if (r.registry.count(id) > 0) {
+    } else if (r.ids.registered.count(id) > 0) {
+        // Only a live registration blocks an ID asked for by name. One in a
+        // session does not: its agent registers again as the session ends,
+        // and its old pipe's close may not have been handled yet.
         finish(c, answer_id_in_use, "refuse register id=" + id + " " + c->remote + ": id in use");
         return;
     }
@@ -269,7 +272,7 @@ void handle_register(ConnPtr c, const Request& request, std::string_view early_b
     }
     c->id = id;
     c->state = ConnState::registered;
-    r.registry.emplace(id, c);
+    r.ids.registered.emplace(id, c);
     log_line("register id=" + id + " agent=" + c->remote);
     pump(c);
 }
@@ -281,14 +284,14 @@ void handle_request(ConnPtr c, const Request& request, std::string_view early_by
             finish(c, version_answer(r.version));
             return;
         case Verb::status:
-            finish(c, r.registry.count(request.id) ? answer_online : answer_offline);
+            finish(c, r.ids.registered.count(request.id) ? answer_online : answer_offline);
             return;
         case Verb::register_id:
             handle_register(c, request, early_bytes);
             return;
         case Verb::connect: {
-            auto it = r.registry.find(request.id);
-            if (it == r.registry.end()) {
+            auto it = r.ids.registered.find(request.id);
+            if (it == r.ids.registered.end()) {
                 finish(c, answer_not_online,
                        "refuse connect id=" + request.id + " " + c->remote + ": offline");
                 return;
@@ -476,7 +479,8 @@ void stop(Relay& r) {
     std::vector<ConnPtr> open;
     for (auto& entry : r.conns) open.push_back(entry.second);
     for (auto& c : open) close_conn(c);
-    r.registry.clear();
+    r.ids.registered.clear();
+    r.ids.in_session.clear();
 }
 
 bool open_listener(Relay& r) {
