@@ -31,7 +31,10 @@ constexpr seconds line_timeout{10};
 // out by a reset caused by unread input.
 constexpr seconds linger_time{2};
 constexpr std::size_t linger_byte_limit = 64 * 1024;
+// A joined pair moves at most one chunk of this size each way at a time.
 constexpr std::size_t pipe_buffer_bytes = 256 * 1024;
+// Chunk buffers kept for reuse once handed back (4 MiB at most).
+constexpr std::size_t max_spare_buffers = 16;
 constexpr std::chrono::milliseconds accept_retry_delay{100};
 
 enum class ConnState { reading_line, registered, joined, lingering, closed };
@@ -54,7 +57,9 @@ struct Conn {
     std::shared_ptr<Conn> peer;
     std::array<char, max_line_bytes * 2> line{};
     std::size_t line_filled = 0;
-    std::unique_ptr<char[]> pipe_buffer;   // only while joined
+    // While joined: the chunk read from this side on its way to the peer.
+    // Held only while this side has data; an idle pair holds no buffer.
+    std::unique_ptr<char[]> pipe_buffer;
     std::uint64_t piped_bytes = 0;          // read from this side while joined
     std::size_t lingered_bytes = 0;
 };
@@ -81,6 +86,7 @@ struct Relay {
     std::unordered_map<Conn*, ConnPtr> conns;            // every open connection
     IdTable<ConnPtr> ids;   // registered (idle) agents and IDs in a session
     std::unordered_map<std::string, AddressCount> per_address;
+    std::vector<std::unique_ptr<char[]>> spare_buffers;   // chunk buffers between uses
     std::size_t refused_while_full = 0;
     std::size_t accept_failures = 0;
 };
@@ -114,6 +120,27 @@ void release_address(Relay& r, const std::string& address) {
     }
 }
 
+// Not zero-filled: a chunk buffer is always read into before it is sent.
+void take_buffer(Conn& c) {
+    Relay& r = c.relay;
+    if (c.pipe_buffer) return;
+    if (r.spare_buffers.empty()) {
+        c.pipe_buffer.reset(new char[pipe_buffer_bytes]);
+        return;
+    }
+    c.pipe_buffer = std::move(r.spare_buffers.back());
+    r.spare_buffers.pop_back();
+}
+
+// Hands the chunk buffer back, unless a write from it is still in flight
+// (its completion hands it back then).
+void give_back_buffer(Conn& c) {
+    Relay& r = c.relay;
+    if (!c.pipe_buffer || c.writing_to_peer) return;
+    if (r.spare_buffers.size() < max_spare_buffers) r.spare_buffers.push_back(std::move(c.pipe_buffer));
+    c.pipe_buffer.reset();
+}
+
 void close_conn(ConnPtr c, std::string_view why = {}) {
     if (c->state == ConnState::closed) return;
     Relay& r = c->relay;
@@ -123,6 +150,7 @@ void close_conn(ConnPtr c, std::string_view why = {}) {
         if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::closed;
+    give_back_buffer(*c);
     asio::error_code ignored;
     c->socket.close(ignored);
     c->timer.cancel();
@@ -140,6 +168,7 @@ void start_linger(ConnPtr c) {
         if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::lingering;
+    give_back_buffer(*c);
     c->peer.reset();
     asio::error_code ignored;
     c->socket.shutdown(tcp::socket::shutdown_send, ignored);
@@ -171,6 +200,16 @@ void end_pipe(ConnPtr c, std::string_view reason) {
     if (peer && peer->state == ConnState::joined) start_linger(peer);
 }
 
+// asio's stock completion conditions hand the socket at most 64 KiB per
+// write; passing the whole chunk saves a system call and a trip through the
+// event loop per 64 KiB.
+struct WholeChunk {
+    std::size_t size;
+    std::size_t operator()(const asio::error_code& ec, std::size_t sent) const {
+        return ec ? 0 : size - sent;
+    }
+};
+
 void forward(ConnPtr c, std::size_t n) {
     const ConnPtr peer = c->peer;
     if (!peer || peer->state != ConnState::joined) {
@@ -178,10 +217,11 @@ void forward(ConnPtr c, std::size_t n) {
         return;
     }
     c->writing_to_peer = true;
-    asio::async_write(peer->socket, asio::buffer(c->pipe_buffer.get(), n),
+    asio::async_write(peer->socket, asio::buffer(c->pipe_buffer.get(), n), WholeChunk{n},
                       [c, peer](const asio::error_code& ec, std::size_t) {
                           c->writing_to_peer = false;
                           if (c->state != ConnState::joined) {
+                              give_back_buffer(*c);
                               pump(c);
                               return;
                           }
@@ -193,16 +233,24 @@ void forward(ConnPtr c, std::size_t n) {
                       });
 }
 
-void on_linger_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
-    if (c->state != ConnState::lingering) return;
-    c->lingered_bytes += n;
-    if (ec || c->lingered_bytes > linger_byte_limit) close_conn(c);
-    else pump(c);
-}
-
-void on_pipe_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
-    if (c->state != ConnState::joined) {
-        on_linger_read(c, ec, n);
+// Reads the next chunk once the last one is out. When this side has nothing
+// more, the buffer goes back and we wait until it has.
+void pipe_read(ConnPtr c) {
+    if (c->writing_to_peer) return;
+    take_buffer(*c);
+    asio::error_code ec;
+    const std::size_t n = c->socket.read_some(asio::buffer(c->pipe_buffer.get(), pipe_buffer_bytes), ec);
+    if (ec == asio::error::would_block) {
+        give_back_buffer(*c);
+        c->reading = true;
+        c->socket.async_wait(tcp::socket::wait_read, [c](const asio::error_code& wait_ec) {
+            c->reading = false;
+            if (wait_ec && c->state == ConnState::joined) {
+                end_pipe(c, "read failed: " + wait_ec.message());
+                return;
+            }
+            pump(c);
+        });
         return;
     }
     if (ec) {
@@ -211,6 +259,13 @@ void on_pipe_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
     }
     c->piped_bytes += n;
     forward(c, n);
+}
+
+void on_linger_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
+    if (c->state != ConnState::lingering) return;
+    c->lingered_bytes += n;
+    if (ec || c->lingered_bytes > linger_byte_limit) close_conn(c);
+    else pump(c);
 }
 
 void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
@@ -227,8 +282,6 @@ void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     viewer->peer = agent;
     agent->peer = viewer;
     r.ids.start_session(agent->id);
-    viewer->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
-    agent->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
     log_line("join id=" + agent->id + " agent=" + agent->remote + " viewer=" + viewer->remote);
     if (!send_now(*viewer, answer_ok)) {
         end_pipe(viewer, "viewer gone at join");
@@ -236,6 +289,7 @@ void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     }
     if (!early_bytes.empty()) {
         // Bytes the viewer sent right behind its request belong to the pipe.
+        take_buffer(*viewer);
         std::copy(early_bytes.begin(), early_bytes.end(), viewer->pipe_buffer.get());
         viewer->piped_bytes += early_bytes.size();
         forward(viewer, early_bytes.size());
@@ -372,13 +426,7 @@ void pump(ConnPtr c) {
             });
             return;
         case ConnState::joined:
-            if (c->writing_to_peer) return;
-            c->reading = true;
-            c->socket.async_read_some(asio::buffer(c->pipe_buffer.get(), pipe_buffer_bytes),
-                                      [c](const asio::error_code& ec, std::size_t n) {
-                                          c->reading = false;
-                                          on_pipe_read(c, ec, n);
-                                      });
+            pipe_read(c);
             return;
         case ConnState::lingering:
             c->reading = true;

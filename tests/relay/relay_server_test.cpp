@@ -364,6 +364,7 @@ TEST(RelayCommandLine, HelpNamesTheBoundAndBadOptionsFail) {
     EXPECT_NE(help.find("--listen ADDR:PORT"), std::string::npos);
     EXPECT_NE(help.find("--max-connections"), std::string::npos);
     EXPECT_NE(help.find("0.0.0.0:56000"), std::string::npos);
+    EXPECT_NE(help.find("A joined pair adds at most"), std::string::npos);
     EXPECT_NE(std::system(("'" + binary + "' --listen nowhere >/dev/null 2>&1").c_str()), 0);
 }
 
