@@ -31,7 +31,10 @@ constexpr seconds line_timeout{10};
 // out by a reset caused by unread input.
 constexpr seconds linger_time{2};
 constexpr std::size_t linger_byte_limit = 64 * 1024;
+// A joined pair moves at most one chunk of this size each way at a time.
 constexpr std::size_t pipe_buffer_bytes = 256 * 1024;
+// Chunk buffers kept for reuse once handed back (4 MiB at most).
+constexpr std::size_t max_spare_buffers = 16;
 constexpr std::chrono::milliseconds accept_retry_delay{100};
 
 enum class ConnState { reading_line, registered, joined, lingering, closed };
@@ -54,7 +57,9 @@ struct Conn {
     std::shared_ptr<Conn> peer;
     std::array<char, max_line_bytes * 2> line{};
     std::size_t line_filled = 0;
-    std::unique_ptr<char[]> pipe_buffer;   // only while joined
+    // While joined: the chunk read from this side on its way to the peer.
+    // Held only while this side has data; an idle pair holds no buffer.
+    std::unique_ptr<char[]> pipe_buffer;
     std::uint64_t piped_bytes = 0;          // read from this side while joined
     std::size_t lingered_bytes = 0;
 };
@@ -79,8 +84,9 @@ struct Relay {
     std::string version;
     std::mt19937_64 rng;
     std::unordered_map<Conn*, ConnPtr> conns;            // every open connection
-    std::unordered_map<std::string, ConnPtr> registry;   // ID -> idle agent
+    IdTable<ConnPtr> ids;   // registered (idle) agents and IDs in a session
     std::unordered_map<std::string, AddressCount> per_address;
+    std::vector<std::unique_ptr<char[]>> spare_buffers;   // chunk buffers between uses
     std::size_t refused_while_full = 0;
     std::size_t accept_failures = 0;
 };
@@ -114,15 +120,37 @@ void release_address(Relay& r, const std::string& address) {
     }
 }
 
+// Not zero-filled: a chunk buffer is always read into before it is sent.
+void take_buffer(Conn& c) {
+    Relay& r = c.relay;
+    if (c.pipe_buffer) return;
+    if (r.spare_buffers.empty()) {
+        c.pipe_buffer.reset(new char[pipe_buffer_bytes]);
+        return;
+    }
+    c.pipe_buffer = std::move(r.spare_buffers.back());
+    r.spare_buffers.pop_back();
+}
+
+// Hands the chunk buffer back, unless a write from it is still in flight
+// (its completion hands it back then).
+void give_back_buffer(Conn& c) {
+    Relay& r = c.relay;
+    if (!c.pipe_buffer || c.writing_to_peer) return;
+    if (r.spare_buffers.size() < max_spare_buffers) r.spare_buffers.push_back(std::move(c.pipe_buffer));
+    c.pipe_buffer.reset();
+}
+
 void close_conn(ConnPtr c, std::string_view why = {}) {
     if (c->state == ConnState::closed) return;
     Relay& r = c->relay;
     if (!why.empty()) log_line(std::string(why));
     if (c->state == ConnState::registered) {
-        auto it = r.registry.find(c->id);
-        if (it != r.registry.end() && it->second == c) r.registry.erase(it);
+        auto it = r.ids.registered.find(c->id);
+        if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::closed;
+    give_back_buffer(*c);
     asio::error_code ignored;
     c->socket.close(ignored);
     c->timer.cancel();
@@ -136,10 +164,11 @@ void start_linger(ConnPtr c) {
     if (c->state == ConnState::closed || c->state == ConnState::lingering) return;
     Relay& r = c->relay;
     if (c->state == ConnState::registered) {
-        auto it = r.registry.find(c->id);
-        if (it != r.registry.end() && it->second == c) r.registry.erase(it);
+        auto it = r.ids.registered.find(c->id);
+        if (it != r.ids.registered.end() && it->second == c) r.ids.registered.erase(it);
     }
     c->state = ConnState::lingering;
+    give_back_buffer(*c);
     c->peer.reset();
     asio::error_code ignored;
     c->socket.shutdown(tcp::socket::shutdown_send, ignored);
@@ -166,9 +195,20 @@ void end_pipe(ConnPtr c, std::string_view reason) {
         text += "; bytes " + c->remote + "->" + peer->remote + "=" + std::to_string(c->piped_bytes) +
                 " " + peer->remote + "->" + c->remote + "=" + std::to_string(peer->piped_bytes);
     }
+    c->relay.ids.end_session(c->id);
     close_conn(c, text);
     if (peer && peer->state == ConnState::joined) start_linger(peer);
 }
+
+// asio's stock completion conditions hand the socket at most 64 KiB per
+// write; passing the whole chunk saves a system call and a trip through the
+// event loop per 64 KiB.
+struct WholeChunk {
+    std::size_t size;
+    std::size_t operator()(const asio::error_code& ec, std::size_t sent) const {
+        return ec ? 0 : size - sent;
+    }
+};
 
 void forward(ConnPtr c, std::size_t n) {
     const ConnPtr peer = c->peer;
@@ -177,10 +217,11 @@ void forward(ConnPtr c, std::size_t n) {
         return;
     }
     c->writing_to_peer = true;
-    asio::async_write(peer->socket, asio::buffer(c->pipe_buffer.get(), n),
+    asio::async_write(peer->socket, asio::buffer(c->pipe_buffer.get(), n), WholeChunk{n},
                       [c, peer](const asio::error_code& ec, std::size_t) {
                           c->writing_to_peer = false;
                           if (c->state != ConnState::joined) {
+                              give_back_buffer(*c);
                               pump(c);
                               return;
                           }
@@ -192,16 +233,24 @@ void forward(ConnPtr c, std::size_t n) {
                       });
 }
 
-void on_linger_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
-    if (c->state != ConnState::lingering) return;
-    c->lingered_bytes += n;
-    if (ec || c->lingered_bytes > linger_byte_limit) close_conn(c);
-    else pump(c);
-}
-
-void on_pipe_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
-    if (c->state != ConnState::joined) {
-        on_linger_read(c, ec, n);
+// Reads the next chunk once the last one is out. When this side has nothing
+// more, the buffer goes back and we wait until it has.
+void pipe_read(ConnPtr c) {
+    if (c->writing_to_peer) return;
+    take_buffer(*c);
+    asio::error_code ec;
+    const std::size_t n = c->socket.read_some(asio::buffer(c->pipe_buffer.get(), pipe_buffer_bytes), ec);
+    if (ec == asio::error::would_block) {
+        give_back_buffer(*c);
+        c->reading = true;
+        c->socket.async_wait(tcp::socket::wait_read, [c](const asio::error_code& wait_ec) {
+            c->reading = false;
+            if (wait_ec && c->state == ConnState::joined) {
+                end_pipe(c, "read failed: " + wait_ec.message());
+                return;
+            }
+            pump(c);
+        });
         return;
     }
     if (ec) {
@@ -212,9 +261,16 @@ void on_pipe_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
     forward(c, n);
 }
 
+void on_linger_read(ConnPtr c, const asio::error_code& ec, std::size_t n) {
+    if (c->state != ConnState::lingering) return;
+    c->lingered_bytes += n;
+    if (ec || c->lingered_bytes > linger_byte_limit) close_conn(c);
+    else pump(c);
+}
+
 void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     Relay& r = viewer->relay;
-    r.registry.erase(agent->id);
+    r.ids.registered.erase(agent->id);
     agent->state = ConnState::joined;
     if (!send_now(*agent, answer_ok)) {
         close_conn(agent, "close id=" + agent->id + " " + agent->remote + " agent gone at join");
@@ -225,8 +281,7 @@ void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     viewer->id = agent->id;
     viewer->peer = agent;
     agent->peer = viewer;
-    viewer->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
-    agent->pipe_buffer = std::make_unique<char[]>(pipe_buffer_bytes);
+    r.ids.start_session(agent->id);
     log_line("join id=" + agent->id + " agent=" + agent->remote + " viewer=" + viewer->remote);
     if (!send_now(*viewer, answer_ok)) {
         end_pipe(viewer, "viewer gone at join");
@@ -234,6 +289,7 @@ void join(ConnPtr viewer, ConnPtr agent, std::string_view early_bytes) {
     }
     if (!early_bytes.empty()) {
         // Bytes the viewer sent right behind its request belong to the pipe.
+        take_buffer(*viewer);
         std::copy(early_bytes.begin(), early_bytes.end(), viewer->pipe_buffer.get());
         viewer->piped_bytes += early_bytes.size();
         forward(viewer, early_bytes.size());
@@ -251,15 +307,16 @@ void handle_register(ConnPtr c, const Request& request, std::string_view early_b
     }
     std::string id = request.id;
     if (id.empty()) {
-        auto fresh = fresh_id(r.rng, [&r](std::string_view candidate) {
-            return r.registry.count(std::string(candidate)) > 0;
-        });
+        auto fresh = r.ids.assign(r.rng);
         if (!fresh) {
             finish(c, answer_no_free_id, "refuse " + c->remote + ": no free id");
             return;
         }
         id = *fresh;
-    } else if (r.registry.count(id) > 0) {
+    } else if (r.ids.registered.count(id) > 0) {
+        // Only a live registration blocks an ID asked for by name. One in a
+        // session does not: its agent registers again as the session ends,
+        // and its old pipe's close may not have been handled yet.
         finish(c, answer_id_in_use, "refuse register id=" + id + " " + c->remote + ": id in use");
         return;
     }
@@ -269,7 +326,7 @@ void handle_register(ConnPtr c, const Request& request, std::string_view early_b
     }
     c->id = id;
     c->state = ConnState::registered;
-    r.registry.emplace(id, c);
+    r.ids.registered.emplace(id, c);
     log_line("register id=" + id + " agent=" + c->remote);
     pump(c);
 }
@@ -281,14 +338,14 @@ void handle_request(ConnPtr c, const Request& request, std::string_view early_by
             finish(c, version_answer(r.version));
             return;
         case Verb::status:
-            finish(c, r.registry.count(request.id) ? answer_online : answer_offline);
+            finish(c, r.ids.registered.count(request.id) ? answer_online : answer_offline);
             return;
         case Verb::register_id:
             handle_register(c, request, early_bytes);
             return;
         case Verb::connect: {
-            auto it = r.registry.find(request.id);
-            if (it == r.registry.end()) {
+            auto it = r.ids.registered.find(request.id);
+            if (it == r.ids.registered.end()) {
                 finish(c, answer_not_online,
                        "refuse connect id=" + request.id + " " + c->remote + ": offline");
                 return;
@@ -369,13 +426,7 @@ void pump(ConnPtr c) {
             });
             return;
         case ConnState::joined:
-            if (c->writing_to_peer) return;
-            c->reading = true;
-            c->socket.async_read_some(asio::buffer(c->pipe_buffer.get(), pipe_buffer_bytes),
-                                      [c](const asio::error_code& ec, std::size_t n) {
-                                          c->reading = false;
-                                          on_pipe_read(c, ec, n);
-                                      });
+            pipe_read(c);
             return;
         case ConnState::lingering:
             c->reading = true;
@@ -476,7 +527,8 @@ void stop(Relay& r) {
     std::vector<ConnPtr> open;
     for (auto& entry : r.conns) open.push_back(entry.second);
     for (auto& c : open) close_conn(c);
-    r.registry.clear();
+    r.ids.registered.clear();
+    r.ids.in_session.clear();
 }
 
 bool open_listener(Relay& r) {

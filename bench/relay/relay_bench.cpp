@@ -1,9 +1,12 @@
 // orvane-relay benchmark on loopback, printing its figures:
 //   1. throughput of one joined pair against, in the same run, a plain TCP
 //      transfer and a plain blocking copying hop (the ratios are the figures);
-//   2. how many idle registrations one relay process holds, and its resident
-//      memory per registration.
-// Usage: relay_bench [RELAY_BINARY] [--mb N] [--registrations N]
+//   2. the processor time each spends per GiB (sender, hop or relay, and
+//      receiver together), which bounds the relay's rate on few cores;
+//   3. how many idle registrations one relay process holds, and its resident
+//      memory per registration and per idle joined pair.
+// Usage: relay_bench [RELAY_BINARY] [--mb N] [--rounds N] [--registrations N]
+//                    [--pairs N]
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -36,6 +39,15 @@ struct Settings {
     std::string relay = RELAY_BINARY;
     std::size_t megabytes = 1024;
     std::size_t registrations = 10000;
+    std::size_t pairs = 1000;
+    int rounds = 5;
+};
+
+// One timed transfer: its rate and the processor time it cost (this process,
+// plus the relay's when one is in the path).
+struct Run {
+    double mib_per_s = 0;
+    double cpu_s_per_gib = 0;
 };
 
 struct Relay {
@@ -76,7 +88,7 @@ Relay start_relay(const Settings& s) {
     const int log_fd = mkstemp(path);
     if (log_fd < 0) die("mkstemp");
     relay.log_path = path;
-    const std::string max = std::to_string(s.registrations + 64);
+    const std::string max = std::to_string(s.registrations + 2 * s.pairs + 64);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(log_fd, 1);
@@ -151,19 +163,45 @@ std::size_t drain(int fd) {
     }
 }
 
+double own_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// User plus system time of another process, from /proc/PID/stat.
+double process_cpu_seconds(pid_t pid) {
+    if (pid <= 0) return 0;
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const auto close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(close_paren + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // Sends `bytes` from `from` and times until `to` has read them all and seen
-// the end of the stream. Returns MB/s.
-double timed_transfer(int from, int to, std::size_t bytes) {
+// the end of the stream; relay_pid, when given, is charged too.
+Run timed_transfer(int from, int to, std::size_t bytes, pid_t relay_pid = -1) {
     const std::vector<char> chunk(chunk_bytes, 'x');
     std::size_t received = 0;
+    const double cpu_start = own_cpu_seconds() + process_cpu_seconds(relay_pid);
     const auto start = Clock::now();
     std::thread reader([&] { received = drain(to); });
     for (std::size_t sent = 0; sent < bytes; sent += chunk_bytes) send_all(from, chunk.data(), chunk_bytes);
     shutdown(from, SHUT_WR);
     reader.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = own_cpu_seconds() + process_cpu_seconds(relay_pid) - cpu_start;
     if (received != bytes) die("transfer lost bytes: " + std::to_string(received));
-    return static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds;
+    const double mib = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    return Run{mib / seconds, cpu / (mib / 1024.0)};
 }
 
 int listen_loopback(std::uint16_t& port) {
@@ -180,12 +218,12 @@ int listen_loopback(std::uint16_t& port) {
     return listener;
 }
 
-double direct_throughput(std::size_t bytes) {
+Run direct_throughput(std::size_t bytes) {
     std::uint16_t port = 0;
     const int listener = listen_loopback(port);
     const int sender = connect_loopback(port);
     const int receiver = accept(listener, nullptr, nullptr);
-    const double rate = timed_transfer(sender, receiver, bytes);
+    const Run rate = timed_transfer(sender, receiver, bytes);
     close(sender);
     close(receiver);
     close(listener);
@@ -194,7 +232,7 @@ double direct_throughput(std::size_t bytes) {
 
 // The simplest middle hop: a thread that copies one socket into another
 // with blocking calls and the same buffer size as the relay.
-double forwarded_throughput(std::size_t bytes) {
+Run forwarded_throughput(std::size_t bytes) {
     std::uint16_t in_port = 0, out_port = 0;
     const int in_listener = listen_loopback(in_port);
     const int out_listener = listen_loopback(out_port);
@@ -211,46 +249,106 @@ double forwarded_throughput(std::size_t bytes) {
         }
         shutdown(hop_out, SHUT_WR);
     });
-    const double rate = timed_transfer(sender, receiver, bytes);
+    const Run rate = timed_transfer(sender, receiver, bytes);
     hop.join();
     for (int fd : {sender, hop_in, hop_out, receiver, in_listener, out_listener}) close(fd);
     return rate;
 }
 
-double relay_throughput(const Relay& relay, std::size_t bytes) {
-    const int agent = connect_loopback(relay.port);
+struct Pair {
+    int agent = -1;
+    int viewer = -1;
+};
+
+Pair join_pair(const Relay& relay) {
+    Pair pair;
+    pair.agent = connect_loopback(relay.port);
     const char* reg = "OVRELAY1 A -\n";
-    send_all(agent, reg, std::strlen(reg));
-    const std::string id_line = read_line(agent);
+    send_all(pair.agent, reg, std::strlen(reg));
+    const std::string id_line = read_line(pair.agent);
     if (id_line.rfind("ID ", 0) != 0) die("register answer: " + id_line);
-    const int viewer = connect_loopback(relay.port);
+    pair.viewer = connect_loopback(relay.port);
     const std::string request = "OVRELAY1 C " + id_line.substr(3) + "\n";
-    send_all(viewer, request.data(), request.size());
-    if (read_line(viewer) != "OK" || read_line(agent) != "OK") die("join failed");
-    const double rate = timed_transfer(viewer, agent, bytes);
-    close(viewer);
-    close(agent);
+    send_all(pair.viewer, request.data(), request.size());
+    if (read_line(pair.viewer) != "OK" || read_line(pair.agent) != "OK") die("join failed");
+    return pair;
+}
+
+Run relay_throughput(const Relay& relay, std::size_t bytes) {
+    const Pair pair = join_pair(relay);
+    const Run rate = timed_transfer(pair.viewer, pair.agent, bytes, relay.pid);
+    close(pair.viewer);
+    close(pair.agent);
     return rate;
+}
+
+void print_runs(const char* name, std::vector<Run>& runs) {
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.mib_per_s < b.mib_per_s; });
+    const Run& median = runs[runs.size() / 2];
+    std::printf("  %-22s %9.1f  %6.2f s   (runs", name, median.mib_per_s, median.cpu_s_per_gib);
+    for (const Run& run : runs) std::printf(" %.0f", run.mib_per_s);
+    std::printf(")\n");
 }
 
 void throughput(const Settings& s, const Relay& relay) {
     const std::size_t bytes = s.megabytes * 1024 * 1024;
-    std::vector<double> direct, forwarded, relayed;
-    for (int round = 0; round < 3; ++round) {
+    std::vector<Run> direct, forwarded, relayed;
+    for (int round = 0; round < s.rounds; ++round) {
         direct.push_back(direct_throughput(bytes));
         forwarded.push_back(forwarded_throughput(bytes));
         relayed.push_back(relay_throughput(relay, bytes));
     }
-    for (auto* runs : {&direct, &forwarded, &relayed}) std::sort(runs->begin(), runs->end());
-    std::printf("throughput, %zu MiB one way, median of 3 (MiB/s):\n", s.megabytes);
-    std::printf("  plain TCP on loopback:   %9.1f   (runs %.1f %.1f %.1f)\n", direct[1], direct[0], direct[1], direct[2]);
-    std::printf("  plain copying hop:       %9.1f   (runs %.1f %.1f %.1f)\n", forwarded[1], forwarded[0], forwarded[1], forwarded[2]);
-    std::printf("  through orvane-relay:    %9.1f   (runs %.1f %.1f %.1f)\n", relayed[1], relayed[0], relayed[1], relayed[2]);
-    std::printf("  ratio relay/plain TCP:   %9.2f\n", relayed[1] / direct[1]);
-    std::printf("  ratio relay/copying hop: %9.2f\n", relayed[1] / forwarded[1]);
-    std::printf("  (cores: %u; a middle hop doubles the copies, so on few cores even\n"
-                "   the plain hop cannot pass about half the direct rate)\n",
-                std::thread::hardware_concurrency());
+    std::printf("throughput, %zu MiB one way, median of %d runs:\n", s.megabytes, s.rounds);
+    std::printf("  %-22s %9s  %8s\n", "", "MiB/s", "CPU/GiB");
+    print_runs("plain TCP on loopback", direct);
+    print_runs("plain copying hop", forwarded);
+    print_runs("through orvane-relay", relayed);
+    const Run& d = direct[direct.size() / 2];
+    const Run& f = forwarded[forwarded.size() / 2];
+    const Run& r = relayed[relayed.size() / 2];
+    std::printf("  ratio relay/plain TCP:   %6.2f\n", r.mib_per_s / d.mib_per_s);
+    std::printf("  ratio relay/copying hop: %6.2f\n", r.mib_per_s / f.mib_per_s);
+    // Time is at least processor time over cores: even with every core on
+    // this transfer alone the relayed path could not be faster than this.
+    const double cores = std::thread::hardware_concurrency();
+    const double ceiling = cores / r.cpu_s_per_gib * 1024.0;
+    std::printf("  cores: %.0f; the relayed path costs %.2fx the processor time of plain TCP,\n"
+                "  so it cannot pass %.0f MiB/s (ratio %.2f) even with every core on it alone\n",
+                cores, r.cpu_s_per_gib / d.cpu_s_per_gib, ceiling, ceiling / d.mib_per_s);
+}
+
+// Resident memory of joined pairs that carry nothing, first fresh, then after
+// each has carried some data both ways.
+void idle_pairs(const Settings& s, const Relay& relay) {
+    if (s.pairs == 0) return;
+    const long before = resident_kib(relay.pid);
+    std::vector<Pair> pairs;
+    pairs.reserve(s.pairs);
+    for (std::size_t i = 0; i < s.pairs; ++i) pairs.push_back(join_pair(relay));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long joined = resident_kib(relay.pid);
+    const std::vector<char> chunk(64 * 1024, 'y');
+    std::vector<char> back(chunk.size());
+    for (const Pair& pair : pairs) {
+        for (const auto& [from, to] : {std::pair{pair.viewer, pair.agent}, std::pair{pair.agent, pair.viewer}}) {
+            send_all(from, chunk.data(), chunk.size());
+            for (std::size_t got = 0; got < back.size();) {
+                const ssize_t n = recv(to, back.data(), back.size() - got, 0);
+                if (n <= 0) die("idle pair lost its data");
+                got += static_cast<std::size_t>(n);
+            }
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const long used = resident_kib(relay.pid);
+    const double count = static_cast<double>(s.pairs);
+    std::printf("idle joined pairs (%zu):\n", s.pairs);
+    std::printf("  resident per pair, fresh:          %7.2f KiB\n", static_cast<double>(joined - before) / count);
+    std::printf("  resident per pair, after 64 KiB each way: %.2f KiB\n", static_cast<double>(used - before) / count);
+    for (const Pair& pair : pairs) {
+        close(pair.agent);
+        close(pair.viewer);
+    }
 }
 
 void idle_registrations(const Settings& s, const Relay& relay) {
@@ -297,6 +395,8 @@ Settings parse(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--mb" && i + 1 < argc) s.megabytes = std::strtoul(argv[++i], nullptr, 10);
         else if (arg == "--registrations" && i + 1 < argc) s.registrations = std::strtoul(argv[++i], nullptr, 10);
+        else if (arg == "--pairs" && i + 1 < argc) s.pairs = std::strtoul(argv[++i], nullptr, 10);
+        else if (arg == "--rounds" && i + 1 < argc) s.rounds = std::max(1, std::atoi(argv[++i]));
         else s.relay = arg;
     }
     return s;
@@ -307,16 +407,28 @@ Settings parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     Settings s = parse(argc, argv);
     raise_file_limit();
-    // Each registration costs this process one descriptor and the relay one.
+    // Each registration costs this process one descriptor and the relay one;
+    // each pair two of each.
     const std::size_t room = file_limit() > 64 ? file_limit() - 64 : 0;
     if (s.registrations > room) {
         std::printf("file limit %zu: registrations lowered from %zu to %zu\n", file_limit(), s.registrations, room);
         s.registrations = room;
     }
+    if (s.pairs > room / 2) {
+        std::printf("file limit %zu: pairs lowered from %zu to %zu\n", file_limit(), s.pairs, room / 2);
+        s.pairs = room / 2;
+    }
     std::printf("relay: %s\n", s.relay.c_str());
+    // A fresh relay for each part, so one part's freed memory does not hide
+    // the next part's.
     Relay relay = start_relay(s);
     throughput(s, relay);
+    stop_relay(relay);
+    relay = start_relay(s);
     idle_registrations(s, relay);
+    stop_relay(relay);
+    relay = start_relay(s);
+    idle_pairs(s, relay);
     stop_relay(relay);
     return 0;
 }

@@ -129,6 +129,30 @@ TEST(RelayIds, AssignedIdsAreNineDigitsSpreadAndNeverLive) {
     EXPECT_FALSE(fresh_id(any, [](std::string_view) { return true; }).has_value());
 }
 
+TEST(RelayIds, NoFreshIdIsOneRegisteredOrInASession) {
+    // Three IDs in all, so a wrong choice would show within a few draws.
+    IdTable<int> ids;
+    ids.range = {1, 3};
+    std::mt19937_64 rng(5);
+    ids.registered.emplace("1", 0);
+    // "2" is in two sessions: its agent registered again as the first one
+    // ended, before the relay saw that close, and took a second viewer.
+    ids.start_session("2");
+    ids.start_session("2");
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(ids.assign(rng), "3");
+    ids.registered.emplace("3", 0);
+    EXPECT_FALSE(ids.assign(rng).has_value());
+    ids.end_session("2");
+    EXPECT_FALSE(ids.assign(rng).has_value()) << "one session under 2 is still open";
+    ids.end_session("2");
+    EXPECT_EQ(ids.assign(rng), "2");
+    ids.end_session("2");   // an extra end changes nothing
+    ids.registered.erase("1");
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) seen.insert(ids.assign(rng).value_or("none"));
+    EXPECT_EQ(seen, (std::set<std::string>{"1", "2"}));
+}
+
 TEST(RelayOptions, ParsesTheCommandLine) {
     struct Case {
         std::vector<std::string> args;

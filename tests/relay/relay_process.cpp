@@ -106,6 +106,15 @@ std::size_t count_occurrences(std::string_view text, std::string_view what) {
     return count;
 }
 
+bool wait_for_log(const RelayProcess& relay, std::string_view what, int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (count_occurrences(read_log(relay), what) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 Client& Client::operator=(Client&& other) noexcept {
     if (this != &other) {
         close();

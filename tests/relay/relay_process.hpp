@@ -31,6 +31,9 @@ int stop_relay(RelayProcess& relay);
 std::string read_log(const RelayProcess& relay);
 std::size_t count_occurrences(std::string_view text, std::string_view what);
 
+// Waits (bounded) until the relay's log holds `what`; false on time-out.
+bool wait_for_log(const RelayProcess& relay, std::string_view what, int timeout_ms = 10000);
+
 // A connected client socket, closed when it goes out of scope.
 struct Client {
     int fd = -1;

@@ -275,9 +275,7 @@ TEST_F(RelayServer, HostileClientsDoNotDisturbOthersAndAreLoggedOnce) {
     flooder.join();
     idle.clear();
     const std::string needle = ":" + std::to_string(flood_port) + ":";
-    for (int i = 0; i < 100 && count_occurrences(read_log(relay_), needle) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(wait_for_log(relay_, needle));
     EXPECT_EQ(count_occurrences(read_log(relay_), needle), 1u);
 }
 
@@ -321,13 +319,13 @@ TEST(RelayBounds, OverTheConnectionBoundNewcomersAreRefusedUntilRoomFrees) {
     EXPECT_EQ(count_occurrences(read_log(relay), "connection limit reached"), 1u);
     held.pop_back();
     // Any request before the relay has seen that close would be refused too
-    // and change the count, so wait for its close line first.
-    for (int i = 0; i < 100 && count_occurrences(read_log(relay), "close id=" + id) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_TRUE(status_becomes(relay.port, id, "OFFLINE"));
+    // and change the count, so wait for its close line first: the relay logs
+    // it and forgets the connection in one step, before it accepts again.
+    EXPECT_TRUE(wait_for_log(relay, "close id=" + id + " ")) << read_log(relay);
+    // One request only: while its connection lingers the relay is full again.
     EXPECT_EQ(ask(relay.port, "OVRELAY1 V -\n").substr(0, 8), "VERSION ");
     EXPECT_EQ(count_occurrences(read_log(relay), "3 connections were refused"), 1u);
+    EXPECT_TRUE(status_becomes(relay.port, id, "OFFLINE"));
     held.clear();
     EXPECT_EQ(stop_relay(relay), 0);
 }
@@ -366,6 +364,7 @@ TEST(RelayCommandLine, HelpNamesTheBoundAndBadOptionsFail) {
     EXPECT_NE(help.find("--listen ADDR:PORT"), std::string::npos);
     EXPECT_NE(help.find("--max-connections"), std::string::npos);
     EXPECT_NE(help.find("0.0.0.0:56000"), std::string::npos);
+    EXPECT_NE(help.find("A joined pair adds at most"), std::string::npos);
     EXPECT_NE(std::system(("'" + binary + "' --listen nowhere >/dev/null 2>&1").c_str()), 0);
 }
 
