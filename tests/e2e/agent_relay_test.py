@@ -59,8 +59,13 @@ class RealRelay(unittest.TestCase):
         self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n"), agent.output())
         agent_id = ID_BLOCK.search(agent.output()).group(1)
         self.assertRegex(agent_id, r"^[1-9]\d{8}$")
-        ini = agent.file("server.ini").decode()
-        self.assertRegex(ini, rf"(?m)^relay_id={agent_id}\r?$")
+        # The block is printed first, then the ID is stored: give the write a moment.
+        stored = re.compile(rf"(?m)^relay_id={agent_id}\r?$")
+        deadline = time.monotonic() + 10
+        while not stored.search(ini := agent.file("server.ini").decode()):
+            if time.monotonic() > deadline:
+                self.fail(ini)
+            time.sleep(0.1)
 
         with self.join(agent_id) as tls:
             tls.sendall(frame(MSG_AUTH, PASSWORD.encode()))
