@@ -6,21 +6,25 @@
 #include <objidl.h>  // GDI+ needs it under WIN32_LEAN_AND_MEAN
 #include <gdiplus.h>
 
-#include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "app/agent_config_win.h"
+#include "app/agent_log.h"
 #include "app/agent_state.h"
+#include "app/win_handles.h"
+#include "app/win_thread.h"
 #include "app/win_util.h"
 #include "credentials/protected_storage.h"
 #include "host/accept.h"
 #include "host/ban_list.h"
-#include "net/reachability.h"
 #include "net/tls.h"
 #include "service/session_watch.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
+#include "ui/reachability.h"
 #include "ui/tray.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -33,81 +37,82 @@ constexpr wchar_t ALREADY_RUNNING_TEXT[] =
 bool claim_single_instance()
 {
     SetLastError(0);
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\OrvaneAgentRunning");
+    UniqueHandle mutex(CreateMutexW(nullptr, TRUE, L"Global\\OrvaneAgentRunning"));
     if (!mutex) {
         SetLastError(0);
-        mutex = CreateMutexW(nullptr, TRUE, L"OrvaneAgentRunning");
+        mutex.reset(CreateMutexW(nullptr, TRUE, L"OrvaneAgentRunning"));
     }
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        if (!launched_by_service)
+    if (!mutex) {
+        report_win32_failure("CreateMutex");  // no guard: run unguarded rather than not at all
+        return true;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (!agent.launched_by_service)
             show_message_box(nullptr, ALREADY_RUNNING_TEXT, MB_ICONINFORMATION);
         return false;
     }
-    return true;  // the handle stays open for the life of the process
+    mutex.release();  // held for the life of the process
+    return true;
 }
 
-void open_agent_log()
+void start_agent_log()
 {
-    const std::string path = exe_directory() + "orvane_agent.log";
-    std::freopen(path.c_str(), "w", stdout);
-    std::freopen(path.c_str(), "a", stderr);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!open_agent_log(exe_directory() + "orvane_agent.log"))
+        return;
     char when[64] = "?\n";
     __time64_t now = _time64(nullptr);
     _ctime64_s(when, sizeof when, &now);
-    std::printf("=== Orvane agent start %s", when);
+    log_info("=== Orvane agent start %s", when);
 }
 
 void settle_password(const StoredPassword& stored)
 {
     if (!stored.plain.empty()) {
-        agent_config.current_password.set(stored.plain);
+        agent.config.current_password.set(stored.plain);
     } else {
         std::string secret = unprotect_secret(stored.protected_);
         if (!secret.empty())
-            agent_config.current_password.set(secret);
+            agent.config.current_password.set(secret);
         else
             generate_agent_password();
     }
     // A password_enc that does not decode is left alone for the user to repair.
     if (!stored.plain.empty() || stored.protected_.empty())
         save_agent_password();
-    std::printf("[i] Пароль задан (хранится зашифрованным), авто-бан после %d неудач.\n",
+    log_info("[i] Пароль задан (хранится зашифрованным), авто-бан после %d неудач.\n",
                 MAX_AUTH_FAILURES);
 }
 
 void print_relay_mode()
 {
-    std::string id = agent_config.relay_id.get();
-    std::printf("[i] Режим релея: %s:%u id=%s\n", agent_config.relay_host.c_str(),
-                unsigned(agent_config.relay_port),
+    std::string id = agent.config.relay_id.get();
+    log_info("[i] Режим релея: %s:%u id=%s\n", agent.config.relay_host.c_str(),
+                unsigned(agent.config.relay_port),
                 id.empty() ? "(выдаст релей, закрепится после первого подключения)" : id.c_str());
 }
 
-// Direct mode's listener; INVALID_SOCKET after the failure line was written.
-SOCKET open_listener(std::uint16_t port)
+// Direct mode's listener; empty after the failure line was written.
+UniqueSocket open_listener(std::uint16_t port)
 {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        std::fprintf(stderr, "socket() failed: %d\n", WSAGetLastError());
-        return INVALID_SOCKET;
+    UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) {
+        log_error("socket() failed: %d\n", WSAGetLastError());
+        return s;
     }
     BOOL reuse = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+               sizeof reuse);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
-        std::fprintf(stderr, "bind() failed: %d\n", WSAGetLastError());
-        closesocket(s);
-        return INVALID_SOCKET;
+    if (bind(s.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+        log_error("bind() failed: %d\n", WSAGetLastError());
+        return UniqueSocket();
     }
-    if (listen(s, 1) == SOCKET_ERROR) {
-        std::fprintf(stderr, "listen() failed: %d\n", WSAGetLastError());
-        closesocket(s);
-        return INVALID_SOCKET;
+    if (listen(s.get(), 1) == SOCKET_ERROR) {
+        log_error("listen() failed: %d\n", WSAGetLastError());
+        return UniqueSocket();
     }
     return s;
 }
@@ -117,7 +122,7 @@ void show_banner()
     HWND banner = create_banner();
     if (!banner)
         return;
-    bool shown = viewer_connected || agent_config.accept_connections;
+    bool shown = agent.viewer_connected || agent.config.accept_connections;
     ShowWindow(banner, shown ? SW_SHOW : SW_HIDE);
     SetThreadExecutionState(ES_CONTINUOUS | (shown ? ES_SYSTEM_REQUIRED : 0));
 }
@@ -129,13 +134,6 @@ void hide_own_console()
     DWORD processes[2];
     if (console && GetConsoleProcessList(processes, 2) == 1)
         ShowWindow(console, SW_HIDE);
-}
-
-void start_detached(LPTHREAD_START_ROUTINE routine, void* arg)
-{
-    HANDLE thread = CreateThread(nullptr, 0, routine, arg, 0, nullptr);
-    if (thread)
-        CloseHandle(thread);
 }
 
 void run_message_loop()
@@ -154,76 +152,70 @@ int agent_main(int argc, char** argv)
     if (!claim_single_instance())
         return 0;
     SetConsoleOutputCP(CP_UTF8);
-    if (launched_by_service)
-        open_agent_log();
+    if (agent.launched_by_service)
+        start_agent_log();
     else
         std::setvbuf(stdout, nullptr, _IONBF, 0);  // lines reach a pipe as they are written
 
-    agent_config.ini_path = prepare_server_ini();
+    agent.config.ini_path = prepare_server_ini();
     StoredPassword stored;
-    read_server_ini(agent_config.ini_path, agent_config, stored);
+    read_server_ini(agent.config.ini_path, agent.config, stored);
     if (argc > 1)
-        agent_config.port = port_from_argument(argv[1]);
+        agent.config.port = port_from_argument(argv[1]);
 
-    if (!agent_config.allow.empty())
-        std::printf("[i] Белый список: %s\n", agent_config.allow.c_str());
+    if (!agent.config.allow.empty())
+        log_info("[i] Белый список: %s\n", agent.config.allow.c_str());
     else
-        std::printf("[i] Белый список пуст — пускаю всех.\n");
+        log_info("[i] Белый список пуст — пускаю всех.\n");
     settle_password(stored);
 
-    ban_list_path = exe_directory() + "banlist.txt";
-    load_ban_list(ban_list, ban_list_path, _time64(nullptr));
-    const bool relay_mode = !agent_config.relay_host.empty();
+    agent.bans.path = exe_directory() + "banlist.txt";
+    load_ban_list(agent.bans.list, agent.bans.path, _time64(nullptr));
+    const bool relay_mode = !agent.config.relay_host.empty();
     if (relay_mode)
         print_relay_mode();
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        std::fprintf(stderr, "WSAStartup failed\n");
+        log_error("WSAStartup failed\n");
         return 1;
     }
     Gdiplus::GdiplusStartupInput gdiplus_input;
     ULONG_PTR gdiplus_token = 0;
     Gdiplus::GdiplusStartup(&gdiplus_token, &gdiplus_input, nullptr);
 
-    SSL_CTX* tls = create_server_tls_context();
+    const SslCtxPtr tls = create_server_tls_context();
     if (!tls)
         return 1;
 
-    SOCKET listener = INVALID_SOCKET;
+    UniqueSocket listener;
     if (relay_mode) {
-        std::printf("=== Orvane (релей) ===\n");
-        std::printf("Жду клиента через релей %s id=%s\n", agent_config.relay_host.c_str(),
-                    agent_config.relay_id.get().c_str());
+        log_info("=== Orvane (релей) ===\n");
+        log_info("Жду клиента через релей %s id=%s\n", agent.config.relay_host.c_str(),
+                    agent.config.relay_id.get().c_str());
     } else {
-        listener = open_listener(agent_config.port);
-        if (listener == INVALID_SOCKET)
+        listener = open_listener(agent.config.port);
+        if (!listener)
             return 1;
-        std::printf("=== Orvane ===\n");
-        std::printf("Слушаю порт %d. Ожидаю зрителя...\n", int(agent_config.port));
+        log_info("=== Orvane ===\n");
+        log_info("Слушаю порт %d. Ожидаю зрителя...\n", int(agent.config.port));
     }
 
     show_banner();
     create_tray();
-    if (launched_by_service)
-        start_detached(watch_session_notify, nullptr);
+    if (agent.launched_by_service)
+        start_detached(watch_session_notify);
     create_main_window();
     hide_own_console();
-    start_detached(reachability_poller, nullptr);
-    auto* accept_args = new AcceptThreadArgs{listener, tls};
-    HANDLE acceptor = CreateThread(nullptr, 0, accept_thread, accept_args, 0, nullptr);
-    if (!acceptor)
-        delete accept_args;
+    start_detached(reachability_poller);
+    auto accept_args = std::make_unique<AcceptThreadArgs>();
+    accept_args->listener = listener.get();
+    accept_args->tls = tls.get();
+    const UniqueHandle acceptor = start_thread(accept_thread, std::move(accept_args));
 
     run_message_loop();
 
     remove_tray_icon();
-    if (listener != INVALID_SOCKET)
-        closesocket(listener);
-    SSL_CTX_free(tls);
     Gdiplus::GdiplusShutdown(gdiplus_token);
-    WSACleanup();
-    if (acceptor)
-        CloseHandle(acceptor);
     return 0;
 }

@@ -20,7 +20,7 @@ int main(int argc, char** argv)
     if (std::strcmp(mode, "--service") == 0)
         return run_service_dispatcher();
     if (std::strcmp(mode, "--agent") == 0) {
-        launched_by_service = true;
+        agent.launched_by_service = true;
         // The agent sees the program name, then what followed --agent.
         std::vector<char*> rest{argv[0]};
         rest.insert(rest.end(), argv + 2, argv + argc);

@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
 
+#include "app/agent_log.h"
+#include "app/win_handles.h"
 #include "service/service_main.h"
 #include "ui/message_box.h"
 
@@ -23,15 +24,15 @@ constexpr wchar_t GUARD_TEXT[] =
 // Lets a service raise the secure attention sequence for Ctrl+Alt+Del requests.
 void allow_software_sas()
 {
-    HKEY key = nullptr;
+    HKEY created = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, POLICY_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+                        &created, nullptr) != ERROR_SUCCESS)
         return;
+    const UniqueRegistryKey key(created);
     DWORD one = 1;
-    RegSetValueExW(key, L"SoftwareSASGeneration", 0, REG_DWORD,
+    RegSetValueExW(key.get(), L"SoftwareSASGeneration", 0, REG_DWORD,
                    reinterpret_cast<const BYTE*>(&one), sizeof one);
-    RegCloseKey(key);
-    std::printf("[+] SoftwareSASGeneration=1 (Ctrl+Alt+Del от службы разрешён).\n");
+    log_info("[+] SoftwareSASGeneration=1 (Ctrl+Alt+Del от службы разрешён).\n");
 }
 
 } // namespace
@@ -44,72 +45,61 @@ int install_service()
     wchar_t command[MAX_PATH + 32];
     std::swprintf(command, sizeof command / sizeof *command, L"\"%ls\" --service", exe);
 
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
-        std::printf("[!] OpenSCManager: ошибка %lu (запусти cmd от администратора).\n",
+        log_info("[!] OpenSCManager: ошибка %lu (запусти cmd от администратора).\n",
                     GetLastError());
         return 1;
     }
-    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_DISPLAY_NAME,
-                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
-                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    const UniqueServiceHandle service(
+        CreateServiceW(manager.get(), SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       command, nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         DWORD error = GetLastError();
-        CloseServiceHandle(manager);
         if (error == ERROR_SERVICE_EXISTS) {
-            std::printf("[i] Служба уже установлена.\n");
+            log_info("[i] Служба уже установлена.\n");
             return 0;
         }
-        std::printf("[!] CreateService: ошибка %lu\n", error);
+        log_info("[!] CreateService: ошибка %lu\n", error);
         return 1;
     }
     SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(DESCRIPTION_TEXT)};
-    ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
     allow_software_sas();
-    std::printf("[+] Служба установлена. Запускаю...\n");
-    StartServiceW(service, 0, nullptr);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    log_info("[+] Служба установлена. Запускаю...\n");
+    StartServiceW(service.get(), 0, nullptr);
     return 0;
 }
 
 int uninstall_service()
 {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
-        std::printf("[!] OpenSCManager: ошибка %lu (нужен администратор).\n", GetLastError());
+        log_info("[!] OpenSCManager: ошибка %lu (нужен администратор).\n", GetLastError());
         return 1;
     }
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, DELETE | SERVICE_STOP);
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), SERVICE_NAME, DELETE | SERVICE_STOP));
     if (!service) {
-        std::printf("[!] Служба не найдена (ошибка %lu).\n", GetLastError());
-        CloseServiceHandle(manager);
+        log_info("[!] Служба не найдена (ошибка %lu).\n", GetLastError());
         return 1;
     }
     SERVICE_STATUS status{};
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    if (DeleteService(service))
-        std::printf("[+] Служба удалена.\n");
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    if (DeleteService(service.get()))
+        log_info("[+] Служба удалена.\n");
     else
-        std::printf("[!] DeleteService: ошибка %lu\n", GetLastError());
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+        log_info("[!] DeleteService: ошибка %lu\n", GetLastError());
     return 0;
 }
 
 bool installed_service_guard()
 {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
         return false;
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME, SERVICE_QUERY_STATUS);
-    if (!service) {
-        CloseServiceHandle(manager);
+    if (!UniqueServiceHandle(OpenServiceW(manager.get(), SERVICE_NAME, SERVICE_QUERY_STATUS)))
         return false;
-    }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     show_message_box(nullptr, GUARD_TEXT, MB_ICONINFORMATION);
     return true;
 }

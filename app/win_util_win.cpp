@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/agent_log.h"
+
 std::string exe_directory()
 {
     char path[MAX_PATH] = {};
@@ -51,7 +53,7 @@ std::string wide_to_ansi(const std::wstring& text) { return from_wide(text, CP_A
 
 void report_win32_failure(const char* api)
 {
-    std::fprintf(stderr, "[!] %s: ошибка %lu\n", api, GetLastError());
+    log_error("[!] %s: ошибка %lu\n", api, GetLastError());
 }
 
 unsigned long long precise_milliseconds()

@@ -1,8 +1,10 @@
 #include "capture/capture_area.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <new>
+
+#include "app/agent_log.h"
+#include "net/little_endian.h"
 
 void sort_monitors(std::vector<MonitorInfo>& monitors)
 {
@@ -100,7 +102,7 @@ AreaRefresh refresh_capture_geometry(CaptureGeometry& geometry, FrameHistory& hi
     if (choice.rect == geometry.area)
         return AreaRefresh::same;
 
-    std::printf("[i] capture area %dx%d at (%d,%d), monitor %d of %d\n", choice.rect.width,
+    log_info("[i] capture area %dx%d at (%d,%d), monitor %d of %d\n", choice.rect.width,
                 choice.rect.height, choice.rect.left, choice.rect.top, choice.index,
                 int(geometry.monitors.size()));
     return take_area(geometry, history, choice.rect) ? AreaRefresh::changed
@@ -123,9 +125,11 @@ void write_monitor_info(const MonitorAnnouncement& info,
 
 bool read_monitor_info(const std::uint8_t* payload, std::size_t size, MonitorAnnouncement& info)
 {
-    if (!payload || size < MONITOR_INFO_SIZE)
+    LeReader fields(payload, size);
+    std::uint8_t count = 0, index = 0;
+    if (!fields.read_u8(count) || !fields.read_u8(index))
         return false;
-    info.count = payload[0];
-    info.index = std::int8_t(payload[1]);
+    info.count = count;
+    info.index = std::int8_t(index);
     return true;
 }

@@ -37,11 +37,11 @@ void remember_rows(FrameHistory& history, const FramePicture& picture, int x, in
 void append_tile(std::vector<std::uint8_t>& payload, int x, int y, int width, int height,
                  const std::vector<std::uint8_t>& jpeg)
 {
-    append_u16(payload, std::uint32_t(x));
-    append_u16(payload, std::uint32_t(y));
-    append_u16(payload, std::uint32_t(width));
-    append_u16(payload, std::uint32_t(height));
-    append_u32(payload, std::uint32_t(jpeg.size()));
+    append_le16(payload, std::uint16_t(x));
+    append_le16(payload, std::uint16_t(y));
+    append_le16(payload, std::uint16_t(width));
+    append_le16(payload, std::uint16_t(height));
+    append_le32(payload, std::uint32_t(jpeg.size()));
     payload.insert(payload.end(), jpeg.begin(), jpeg.end());
 }
 
@@ -94,9 +94,9 @@ int encode_frame_payload(FrameHistory& history, const FramePicture& picture,
                          RegionEncoder encode, std::vector<std::uint8_t>& payload)
 {
     payload.clear();
-    append_u16(payload, std::uint32_t(picture.width) & 0xFFFF);
-    append_u16(payload, std::uint32_t(picture.height) & 0xFFFF);
-    append_u16(payload, 0);
+    append_le16(payload, std::uint16_t(picture.width));
+    append_le16(payload, std::uint16_t(picture.height));
+    append_le16(payload, 0);
     if (!picture.bits || picture.width < 1 || picture.height < 1 ||
         picture.stride < picture.width * 4)
         return 0;
@@ -124,6 +124,6 @@ int encode_frame_payload(FrameHistory& history, const FramePicture& picture,
     // viewer shows there is not what previous_frame holds, so comparing
     // against it could hide the missing pixels for good.
     history.previous_valid = history.previous_valid || all_sent;
-    put_u16(payload.data() + 4, std::uint32_t(count));
+    put_le16(payload.data() + 4, std::uint16_t(count));
     return count;
 }

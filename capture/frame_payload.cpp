@@ -1,71 +1,34 @@
 #include "capture/frame_payload.h"
 
-void append_u16(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    out.push_back(std::uint8_t(value));
-    out.push_back(std::uint8_t(value >> 8));
-}
-
-void append_u32(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    append_u16(out, value & 0xFFFF);
-    append_u16(out, value >> 16);
-}
-
-void put_u16(std::uint8_t* at, std::uint32_t value)
-{
-    at[0] = std::uint8_t(value);
-    at[1] = std::uint8_t(value >> 8);
-}
-
-std::uint16_t get_u16(const std::uint8_t* at)
-{
-    return std::uint16_t(at[0] | at[1] << 8);
-}
-
-std::uint32_t get_u32(const std::uint8_t* at)
-{
-    return std::uint32_t(get_u16(at)) | std::uint32_t(get_u16(at + 2)) << 16;
-}
-
 bool begin_frame(FrameReader& reader, const std::uint8_t* data, std::size_t size,
                  FrameHeader& header)
 {
     reader = FrameReader{};
     header = FrameHeader{};
-    if (!data || size < FRAME_PAYLOAD_HEADER_SIZE)
+    LeReader fields(data, size);
+    if (!fields.read_u16(header.width) || !fields.read_u16(header.height) ||
+        !fields.read_u16(header.count) || header.width == 0 || header.height == 0 ||
+        header.count == 0) {
+        header = FrameHeader{};
         return false;
-    header.width = get_u16(data);
-    header.height = get_u16(data + 2);
-    header.count = get_u16(data + 4);
-    if (header.width == 0 || header.height == 0 || header.count == 0)
-        return false;
-    reader.data = data;
-    reader.size = size;
-    reader.position = FRAME_PAYLOAD_HEADER_SIZE;
+    }
+    static_cast<LeReader&>(reader) = fields;
     reader.count = header.count;
     return true;
 }
 
 bool next_frame_tile(FrameReader& reader, FrameTileView& tile)
 {
-    if (reader.seen >= reader.count || reader.position > reader.size)
+    if (reader.seen >= reader.count)
         return false;
-    const std::size_t left = reader.size - reader.position;
-    if (left < FRAME_TILE_HEADER_SIZE)
+    LeReader fields = reader;  // moved on only when the whole tile is there
+    FrameTileView next;
+    if (!fields.read_u16(next.x) || !fields.read_u16(next.y) || !fields.read_u16(next.w) ||
+        !fields.read_u16(next.h) || !fields.read_u32(next.size) || next.size == 0 ||
+        !fields.read_bytes(next.size, next.jpeg))
         return false;
-    const std::uint8_t* at = reader.data + reader.position;
-    const std::uint32_t size = get_u32(at + 8);
-    // Compared against what is left, so no sum can wrap.
-    if (size == 0 || size > left - FRAME_TILE_HEADER_SIZE)
-        return false;
-    tile.x = get_u16(at);
-    tile.y = get_u16(at + 2);
-    tile.w = get_u16(at + 4);
-    tile.h = get_u16(at + 6);
-    tile.jpeg = at + FRAME_TILE_HEADER_SIZE;
-    tile.size = size;
-    reader.position += FRAME_TILE_HEADER_SIZE + size;
+    tile = next;
+    static_cast<LeReader&>(reader) = fields;
     ++reader.seen;
     return true;
 }

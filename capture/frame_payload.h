@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/little_endian.h"
+
 inline constexpr std::size_t FRAME_PAYLOAD_HEADER_SIZE = 6;
 inline constexpr std::size_t FRAME_TILE_HEADER_SIZE = 12;
 
@@ -27,10 +29,7 @@ struct FrameTileView {
     std::uint32_t size = 0;
 };
 
-struct FrameReader {
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    std::size_t position = 0;
+struct FrameReader : LeReader {
     std::uint16_t count = 0;  // tiles announced
     std::uint16_t seen = 0;   // tiles handed out
 };
@@ -45,10 +44,3 @@ bool begin_frame(FrameReader& reader, const std::uint8_t* data, std::size_t size
 // next tile's header or data would run past the payload, or its size is 0.
 // Tiles before a damaged one are still handed out.
 bool next_frame_tile(FrameReader& reader, FrameTileView& tile);
-
-// Little-endian writing shared with the encoder.
-void append_u16(std::vector<std::uint8_t>& out, std::uint32_t value);
-void append_u32(std::vector<std::uint8_t>& out, std::uint32_t value);
-void put_u16(std::uint8_t* at, std::uint32_t value);
-std::uint16_t get_u16(const std::uint8_t* at);
-std::uint32_t get_u32(const std::uint8_t* at);

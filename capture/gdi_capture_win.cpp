@@ -3,7 +3,13 @@
 
 #include <cwchar>
 
+#include "app/win_handles.h"
 #include "capture/screen_capture.h"
+
+CaptureState::~CaptureState()
+{
+    close_capture_desktop(*this);
+}
 
 void release_capture_objects(CaptureState& state)
 {
@@ -68,27 +74,23 @@ void desktop_name_of(HDESK desktop, wchar_t (&name)[DESKTOP_NAME_CHARS])
 
 bool follow_input_desktop(CaptureState& state)
 {
-    HDESK input = OpenInputDesktop(0, FALSE, GENERIC_ALL);
+    UniqueDesktop input(OpenInputDesktop(0, FALSE, GENERIC_ALL));
     if (!input)
         return state.desktop && state.memory_dc;  // go on with what is there
     wchar_t name[DESKTOP_NAME_CHARS];
-    desktop_name_of(input, name);
-    if (state.desktop && std::wcscmp(name, state.desktop_name) == 0) {
-        CloseDesktop(input);
+    desktop_name_of(input.get(), name);
+    if (state.desktop && std::wcscmp(name, state.desktop_name) == 0)
         return true;
-    }
 
     release_capture_objects(state);
     if (!state.original_desktop)
         state.original_desktop = GetThreadDesktop(GetCurrentThreadId());
-    if (!SetThreadDesktop(input)) {
-        CloseDesktop(input);
+    if (!SetThreadDesktop(input.get()))
         return false;
-    }
     std::wmemcpy(state.desktop_name, name, DESKTOP_NAME_CHARS);
     if (state.desktop)
         CloseDesktop(state.desktop);
-    state.desktop = input;
+    state.desktop = input.release();
     return create_capture_objects(state);
 }
 

@@ -26,6 +26,13 @@ struct CaptureState {
     HDESK desktop = nullptr;            // the input desktop the thread was last switched to
     wchar_t desktop_name[DESKTOP_NAME_CHARS] = {};
     HDESK original_desktop = nullptr;   // the thread's desktop before the first switch; not ours
+
+    CaptureState() = default;
+    CaptureState(const CaptureState&) = delete;
+    CaptureState& operator=(const CaptureState&) = delete;
+    // Releases the GDI objects and the held desktop (close_capture_desktop),
+    // on the thread that used them.
+    ~CaptureState();
 };
 
 // The displays attached to the desktop, sorted; the virtual screen when none is.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "net/little_endian.h"
+
 // Sum of the file sizes one capture will read and send.
 inline constexpr std::uint64_t MAX_CLIP_BYTES = 209'715'200;  // 200 MiB
 // Largest file count a received payload may announce.
@@ -43,10 +45,7 @@ struct ClipRecord {
 };
 
 // Walks a received payload without copying it.
-struct ClipPayloadReader {
-    const std::uint8_t* payload = nullptr;
-    std::size_t size = 0;
-    std::size_t position = 0;
+struct ClipPayloadReader : LeReader {
     std::uint32_t count = 0;  // records announced
 };
 

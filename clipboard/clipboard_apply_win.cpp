@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "app/win_handles.h"
 #include "app/win_util.h"
 #include "clipboard/clip_payload.h"
 #include "clipboard/safe_file_name.h"
@@ -57,19 +58,18 @@ std::wstring make_receive_folder()
 // write failed (disk full), and it is then offered as far as it got.
 bool write_received_file(const std::wstring& path, const std::uint8_t* data, std::uint64_t size)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     std::uint64_t done = 0;
     while (done < size) {
         const DWORD want = DWORD(std::min<std::uint64_t>(size - done, CLIP_IO_BLOCK));
         DWORD wrote = 0;
-        if (!WriteFile(file, data + done, want, &wrote, nullptr) || wrote == 0)
+        if (!WriteFile(file.get(), data + done, want, &wrote, nullptr) || wrote == 0)
             break;
         done += wrote;
     }
-    CloseHandle(file);
     return true;
 }
 
@@ -81,19 +81,17 @@ std::wstring received_name(const ClipRecord& record, ReceivedNames& names, std::
 }
 
 // The CF_HDROP block: DROPFILES, then each path with its zero, then one more zero.
-HGLOBAL make_drop_list(const std::vector<std::wstring>& paths)
+UniqueGlobal make_drop_list(const std::vector<std::wstring>& paths)
 {
     SIZE_T bytes = sizeof(DROPFILES) + sizeof(wchar_t);
     for (const std::wstring& path : paths)
         bytes += (path.size() + 1) * sizeof(wchar_t);
-    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, bytes);
+    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, bytes));
     if (!block)
-        return nullptr;
-    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
-    if (!header) {
-        GlobalFree(block);
-        return nullptr;
-    }
+        return block;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block.get()));
+    if (!header)
+        return UniqueGlobal();
     header->pFiles = sizeof(DROPFILES);
     header->fWide = TRUE;
     auto* at = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(header) + sizeof(DROPFILES));
@@ -101,7 +99,7 @@ HGLOBAL make_drop_list(const std::vector<std::wstring>& paths)
         std::memcpy(at, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
         at += path.size() + 1;
     }
-    GlobalUnlock(block);
+    GlobalUnlock(block.get());
     return block;
 }
 
@@ -109,40 +107,37 @@ HGLOBAL make_drop_list(const std::vector<std::wstring>& paths)
 // drop list still works, so its own failures are passed over.
 void mark_as_copy()
 {
-    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD));
+    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)));
     if (!block)
         return;
-    auto* effect = static_cast<DWORD*>(GlobalLock(block));
-    if (!effect) {
-        GlobalFree(block);
+    auto* effect = static_cast<DWORD*>(GlobalLock(block.get()));
+    if (!effect)
         return;
-    }
     *effect = DROPEFFECT_COPY;
-    GlobalUnlock(block);
+    GlobalUnlock(block.get());
     const UINT format = RegisterClipboardFormatW(L"Preferred DropEffect");
-    if (!format || !SetClipboardData(format, block))
-        GlobalFree(block);
+    if (format && SetClipboardData(format, block.get()))
+        block.release();  // the clipboard's now
 }
 
-// Puts the drop list on the clipboard; the clipboard owns it afterwards, and
-// on failure it is freed here.
-bool place_drop_list(HGLOBAL drop, std::wstring& error)
+// Puts the drop list on the clipboard, which owns it afterwards; on failure
+// it is freed as `drop` goes.
+bool place_drop_list(UniqueGlobal drop, std::wstring& error)
 {
     if (!OpenClipboard(nullptr)) {
-        GlobalFree(drop);
         error = BUSY_TEXT;
         return false;
     }
     EmptyClipboard();
-    if (!SetClipboardData(CF_HDROP, drop)) {
-        GlobalFree(drop);
-        CloseClipboard();
+    const bool placed = SetClipboardData(CF_HDROP, drop.get()) != nullptr;
+    if (placed) {
+        drop.release();
+        mark_as_copy();
+    } else {
         error = BUSY_TEXT;
-        return false;
     }
-    mark_as_copy();
     CloseClipboard();
-    return true;
+    return placed;
 }
 
 } // namespace
@@ -172,12 +167,12 @@ bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payloa
         error = NOT_SAVED_TEXT;
         return false;
     }
-    const HGLOBAL drop = make_drop_list(written);
+    UniqueGlobal drop = make_drop_list(written);
     if (!drop) {
         error = NO_MEMORY_TEXT;
         return false;
     }
-    if (!place_drop_list(drop, error))
+    if (!place_drop_list(std::move(drop), error))
         return false;
     // Our own change: the next capture on this connection must not send it back.
     state.last_sequence = GetClipboardSequenceNumber();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 
+#include "app/win_handles.h"
 #include "app/win_util.h"
 #include "clipboard/clip_payload.h"
 #include "clipboard/safe_file_name.h"
@@ -21,25 +22,18 @@ constexpr UINT DROP_PATH_CHARS = 260;
 
 // A file opened for reading with its size; closed when it goes out of scope.
 struct ReadableFile {
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    UniqueHandle handle;
     std::uint64_t size = 0;
-    ReadableFile() = default;
-    ReadableFile(const ReadableFile&) = delete;
-    ~ReadableFile()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-    }
 };
 
 bool open_for_reading(const std::wstring& path, ReadableFile& file)
 {
-    file.handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE)
+    file.handle.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.handle)
         return false;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.handle, &size))
+    if (!GetFileSizeEx(file.handle.get(), &size))
         return false;
     file.size = std::uint64_t(size.QuadPart);
     return true;
@@ -114,7 +108,7 @@ bool read_files(const std::vector<std::wstring>& paths, std::vector<ClipFile>& f
             return false;
         }
         ClipFile clip;
-        if (!read_whole_file(file.handle, file.size, clip.data))
+        if (!read_whole_file(file.handle.get(), file.size, clip.data))
             continue;
         clip.name = wide_to_utf8(safe_file_name(path));
         files.push_back(std::move(clip));

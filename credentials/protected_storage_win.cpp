@@ -88,14 +88,14 @@ void generate_agent_password()
         for (auto& byte : bytes)
             byte = static_cast<std::uint8_t>(std::rand() & 0xFF);
     }
-    agent_config.current_password.set(password_from_random(bytes));
+    agent.config.current_password.set(password_from_random(bytes));
 }
 
 void save_agent_password()
 {
-    const std::string& path = agent_config.ini_path;
+    const std::string& path = agent.config.ini_path;
     if (path.empty())
         return;
-    write_server_ini_key(path, "password_enc", protect_secret(agent_config.current_password.get()));
+    write_server_ini_key(path, "password_enc", protect_secret(agent.config.current_password.get()));
     write_server_ini_key(path, "password", "");
 }

@@ -3,11 +3,13 @@
 #include <ws2tcpip.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <mstcpip.h>
 
 #include "app/agent_config_win.h"
+#include "app/agent_log.h"
 #include "app/agent_state.h"
 #include "app/win_util.h"
 #include "host/allow_list.h"
@@ -16,6 +18,7 @@
 #include "net/relay_answers.h"
 #include "net/relay_client.h"
 #include "ui/tray.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -23,16 +26,16 @@ namespace {
 // A refusal is a plain close and is not counted as a failed attempt.
 bool admit(const std::string& address, const std::string& label)
 {
-    if (is_banned(address)) {
-        std::printf("[X] Отклонено (в бане): %s\n", label.c_str());
+    if (is_banned(agent.bans, address)) {
+        log_info("[X] Отклонено (в бане): %s\n", label.c_str());
         return false;
     }
-    if (!agent_config.allow.empty() && !address_allowed(agent_config.allow, address)) {
-        std::printf("[!] Заблокировано (не в белом списке): %s\n", label.c_str());
+    if (!agent.config.allow.empty() && !address_allowed(agent.config.allow, address)) {
+        log_info("[!] Заблокировано (не в белом списке): %s\n", label.c_str());
         return false;
     }
-    if (!agent_config.accept_connections) {
-        std::printf("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
+    if (!agent.config.accept_connections) {
+        log_info("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
                     label.c_str());
         return false;
     }
@@ -44,8 +47,8 @@ bool admit(const std::string& address, const std::string& label)
     for (;;) {
         sockaddr_in peer{};
         int peer_size = sizeof peer;
-        SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peer_size);
-        if (s == INVALID_SOCKET) {
+        UniqueSocket s(accept(listener, reinterpret_cast<sockaddr*>(&peer), &peer_size));
+        if (!s) {
             Sleep(100);
             continue;
         }
@@ -53,12 +56,10 @@ bool admit(const std::string& address, const std::string& label)
         inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
         char label[64];
         std::snprintf(label, sizeof label, "%s:%d", address, int(ntohs(peer.sin_port)));
-        if (!admit(address, label)) {
-            closesocket(s);
-            continue;
-        }
+        if (!admit(address, label))
+            continue;  // closed as s goes
         const std::string remote = address;
-        run_viewer_session(s, tls, label, &remote);
+        run_viewer_session(std::move(s), tls, label, &remote);
     }
 }
 
@@ -77,43 +78,41 @@ void prepare_registration_socket(SOCKET s)
 
 void print_id_block(const std::string& id)
 {
-    std::printf("\n========================================\n");
-    std::printf("  ID:     %s\n", id.c_str());
-    std::printf("  ПАРОЛЬ: %s\n", agent_config.current_password.get().c_str());
-    std::printf("  (сообщите их тому, кто подключается)\n");
-    std::printf("========================================\n\n");
+    log_info("\n========================================\n");
+    log_info("  ID:     %s\n", id.c_str());
+    log_info("  ПАРОЛЬ: %s\n", agent.config.current_password.get().c_str());
+    log_info("  (сообщите их тому, кто подключается)\n");
+    log_info("========================================\n\n");
 }
 
 // The first ID the relay gives is kept in server.ini so the agent keeps it.
 void publish_relay_id(const std::string& id)
 {
-    if (agent_config.relay_id.empty()) {
-        agent_config.relay_id.set(id);
-        write_server_ini_key(agent_config.ini_path, "relay_id", id);
+    if (agent.config.relay_id.empty()) {
+        agent.config.relay_id.set(id);
+        write_server_ini_key(agent.config.ini_path, "relay_id", id);
     }
-    relay_assigned_id.set(id);
+    agent.relay_assigned_id.set(id);
     update_tray();
-    banner_caption.set(L"ID: " + utf8_to_wide(id).substr(0, 64));
-    if (banner_window) {
+    agent.banner_caption.set(L"ID: " + utf8_to_wide(id).substr(0, 64));
+    if (ui.banner_window) {
         update_banner_size();
-        InvalidateRect(banner_window, nullptr, TRUE);
+        InvalidateRect(ui.banner_window, nullptr, TRUE);
     }
 }
 
-// Returns the socket once the relay has said "ID ..."; INVALID_SOCKET otherwise.
-SOCKET register_at_relay(const std::string& wanted, std::string& id)
+// Returns the socket once the relay has said "ID ..."; empty otherwise.
+UniqueSocket register_at_relay(const std::string& wanted, std::string& id)
 {
-    SOCKET s = relay_connect(agent_config.relay_host, agent_config.relay_port,
-                             register_request(wanted));
-    if (s == INVALID_SOCKET)
-        return INVALID_SOCKET;
-    prepare_registration_socket(s);
+    UniqueSocket s = relay_connect(agent.config.relay_host, agent.config.relay_port,
+                                   register_request(wanted));
+    if (!s)
+        return s;
+    prepare_registration_socket(s.get());
     std::string line;
-    if (!read_relay_line(s, REGISTER_ANSWER_MAX, line) || !id_from_register_answer(line, id)) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
-    set_receive_timeout(s, 0);
+    if (!read_relay_line(s.get(), REGISTER_ANSWER_MAX, line) || !id_from_register_answer(line, id))
+        return UniqueSocket();
+    set_receive_timeout(s.get(), 0);
     return s;
 }
 
@@ -139,14 +138,14 @@ RelayWait wait_for_relay(SOCKET s, const std::string& id)
             return RelayWait::Failed;
         if (ready > 0)
             return RelayWait::Spoke;
-        const int status = relay_query_status(agent_config.relay_host, agent_config.relay_port,
+        const int status = relay_query_status(agent.config.relay_host, agent.config.relay_port,
                                               id, 5000);
         if (status != 0)
             continue;  // online, or unclear: keep waiting on the same connection
         // The relay may be handing a viewer over right now.
         if (wait_readable(s, 3) > 0)
             return RelayWait::Spoke;
-        std::printf("[!] relay: registration lost (relay says OFFLINE), re-registering\n");
+        log_info("[!] relay: registration lost (relay says OFFLINE), re-registering\n");
         return RelayWait::Lost;
     }
 }
@@ -157,13 +156,13 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
 {
     std::string wanted = registered;
     if (wanted.empty())
-        wanted = agent_config.relay_id.get();
+        wanted = agent.config.relay_id.get();
     if (wanted.empty())
         wanted = "-";
     std::string id;
-    SOCKET s = register_at_relay(wanted, id);
-    if (s == INVALID_SOCKET) {
-        std::printf("[!] Релей: регистрация не удалась (id занят или релей недоступен). "
+    UniqueSocket s = register_at_relay(wanted, id);
+    if (!s) {
+        log_info("[!] Релей: регистрация не удалась (id занят или релей недоступен). "
                     "Повтор через 3с.\n");
         return 3000;
     }
@@ -172,31 +171,21 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
     publish_relay_id(id);
     const std::string label = "relay id=" + id;
 
-    switch (wait_for_relay(s, id)) {
-    case RelayWait::Spoke:
-        break;
-    case RelayWait::Lost:
-    case RelayWait::Failed:
-        closesocket(s);
+    if (wait_for_relay(s.get(), id) != RelayWait::Spoke)
         return 1000;
-    }
     std::string line;
-    if (!read_relay_line(s, JOIN_ANSWER_MAX, line)) {
-        std::printf("[!] relay: connection to relay dropped, re-registering\n");
-        closesocket(s);
+    if (!read_relay_line(s.get(), JOIN_ANSWER_MAX, line)) {
+        log_info("[!] relay: connection to relay dropped, re-registering\n");
         return 1000;
     }
-    if (line != "OK") {
-        closesocket(s);
+    if (line != "OK")
         return 1000;
-    }
-    if (!agent_config.accept_connections) {
-        std::printf("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
+    if (!agent.config.accept_connections) {
+        log_info("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
                     label.c_str());
-        closesocket(s);
         return 200;
     }
-    run_viewer_session(s, tls, label, nullptr);
+    run_viewer_session(std::move(s), tls, label, nullptr);
     return 0;
 }
 
@@ -214,9 +203,8 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
 
 DWORD WINAPI accept_thread(void* raw)
 {
-    AcceptThreadArgs args = *static_cast<AcceptThreadArgs*>(raw);
-    delete static_cast<AcceptThreadArgs*>(raw);
-    if (agent_config.relay_host.empty())
+    const AcceptThreadArgs args = *std::unique_ptr<AcceptThreadArgs>(static_cast<AcceptThreadArgs*>(raw));
+    if (agent.config.relay_host.empty())
         accept_direct(args.listener, args.tls);
     accept_relay(args.tls);
 }

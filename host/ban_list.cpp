@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-BanList ban_list;
-std::string ban_list_path;
+#include "app/agent_log.h"
 
 void load_ban_list(BanList& list, const std::string& path, std::int64_t now)
 {
@@ -52,14 +51,14 @@ void record_failure_at(BanList& list, const std::string& path, const std::string
         record.failures = 0;
     }
     ++record.failures;
-    std::printf("[!] Неудачная попытка %d/%d: %s\n", record.failures, MAX_AUTH_FAILURES,
+    log_info("[!] Неудачная попытка %d/%d: %s\n", record.failures, MAX_AUTH_FAILURES,
                 label.c_str());
     if (record.failures < MAX_AUTH_FAILURES)
         return;
     record.banned_until = now + BAN_SECONDS;
     record.failures = 0;
     record.window_start = 0;
-    std::printf("[X] ЗАБАНЕН на %ld мин: %s\n", static_cast<long>(BAN_SECONDS / 60),
+    log_info("[X] ЗАБАНЕН на %ld мин: %s\n", static_cast<long>(BAN_SECONDS / 60),
                 address.c_str());
     write_ban_list(list, path, now);  // unwritable: the ban holds in memory only
 }
@@ -73,17 +72,17 @@ void reset_failures(BanList& list, const std::string& address)
     it->second.window_start = 0;
 }
 
-bool is_banned(const std::string& address)
+bool is_banned(const BanState& bans, const std::string& address)
 {
-    return is_banned_at(ban_list, address, std::time(nullptr));
+    return is_banned_at(bans.list, address, std::time(nullptr));
 }
 
-void record_failure(const std::string& address, const std::string& label)
+void record_failure(BanState& bans, const std::string& address, const std::string& label)
 {
-    record_failure_at(ban_list, ban_list_path, address, label, std::time(nullptr));
+    record_failure_at(bans.list, bans.path, address, label, std::time(nullptr));
 }
 
-void reset_failures(const std::string& address)
+void reset_failures(BanState& bans, const std::string& address)
 {
-    reset_failures(ban_list, address);
+    reset_failures(bans.list, address);
 }

@@ -16,9 +16,11 @@ struct BanRecord {
 // Keyed by the address text; records stay for the life of the agent.
 using BanList = std::map<std::string, BanRecord>;
 
-// The agent's list and the file it is persisted in (set at start-up).
-extern BanList ban_list;
-extern std::string ban_list_path;
+// The agent's list and the file it is persisted in.
+struct BanState {
+    BanList list;
+    std::string path;
+};
 
 // Reads "address banned_until" pairs; bans that have ended are skipped.
 void load_ban_list(BanList& list, const std::string& path, std::int64_t now);
@@ -30,7 +32,7 @@ void record_failure_at(BanList& list, const std::string& path, const std::string
                        const std::string& label, std::int64_t now);
 void reset_failures(BanList& list, const std::string& address);
 
-// The same on the agent's own list and the wall clock.
-bool is_banned(const std::string& address);
-void record_failure(const std::string& address, const std::string& label);
-void reset_failures(const std::string& address);
+// The same on a list and its file, at the wall clock.
+bool is_banned(const BanState& bans, const std::string& address);
+void record_failure(BanState& bans, const std::string& address, const std::string& label);
+void reset_failures(BanState& bans, const std::string& address);

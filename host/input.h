@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 
 #include <cstdint>
+#include <string>
 
 #include "host/input_events.h"
 
@@ -10,8 +11,10 @@ struct CaptureState;
 struct ClipboardSyncState;
 
 // Handles every message that has already arrived, then returns true; never
-// waits for one that has not begun. False when the connection must end.
-bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture);
+// waits for one that has not begun. False when the connection must end, with
+// the reason in `failure` (kept when it already holds one).
+bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture,
+                          std::string& failure);
 
 void inject_mouse(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE], const CaptureState& capture);
 void inject_key(const std::uint8_t (&payload)[KEY_PAYLOAD_SIZE]);

@@ -1,17 +1,8 @@
 #include "host/input_events.h"
 
+#include "net/little_endian.h"
+
 namespace {
-
-std::uint16_t read_u16(const std::uint8_t* bytes)
-{
-    return std::uint16_t(bytes[0] | (bytes[1] << 8));
-}
-
-void write_u16(std::uint8_t* bytes, std::uint16_t value)
-{
-    bytes[0] = std::uint8_t(value & 0xFF);
-    bytes[1] = std::uint8_t(value >> 8);
-}
 
 // One axis: a 0..65535 position across the streamed picture becomes a pixel of
 // the area, then that pixel's place in 0..65535 over the whole desktop.
@@ -40,11 +31,15 @@ MouseInjection mouse_injection(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE]
                                const PixelRect& area, const PixelRect& desktop)
 {
     MouseInjection result;
-    const std::uint8_t action = payload[0];
+    LeReader fields(payload, MOUSE_PAYLOAD_SIZE);
+    std::uint8_t action = 0;
+    std::uint16_t x = 0, y = 0, wheel = 0;
+    fields.read_u8(action);  // the array's size holds all four fields
+    fields.read_u16(x);
+    fields.read_u16(y);
+    fields.read_u16(wheel);
     if (action > MOUSE_WHEEL)
         return result;
-    const std::uint16_t x = read_u16(payload + 1);
-    const std::uint16_t y = read_u16(payload + 3);
     if (area.width < 2 || area.height < 2 || desktop.width < 2 || desktop.height < 2) {
         result.dx = x;
         result.dy = y;
@@ -56,17 +51,21 @@ MouseInjection mouse_injection(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE]
     result.flags = MOUSE_FLAG_MOVE | MOUSE_FLAG_VIRTUALDESK | MOUSE_FLAG_ABSOLUTE |
                    BUTTON_FLAGS[action];
     if (action == MOUSE_WHEEL)
-        result.mouse_data = std::int16_t(read_u16(payload + 5));
+        result.mouse_data = std::int16_t(wheel);
     return result;
 }
 
 KeyInjection key_injection(const std::uint8_t (&payload)[KEY_PAYLOAD_SIZE])
 {
     KeyInjection result;
-    result.vk = read_u16(payload);
-    if (payload[2] == 0)
+    LeReader fields(payload, KEY_PAYLOAD_SIZE);
+    std::uint8_t down = 0, extended = 0;
+    fields.read_u16(result.vk);  // the array's size holds all three fields
+    fields.read_u8(down);
+    fields.read_u8(extended);
+    if (down == 0)
         result.flags |= KEY_FLAG_UP;
-    if (payload[3] != 0)
+    if (extended != 0)
         result.flags |= KEY_FLAG_EXTENDED;
     return result;
 }
@@ -75,15 +74,15 @@ void write_mouse_payload(std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE], std::uint8
                          std::uint16_t x, std::uint16_t y, std::int16_t wheel)
 {
     payload[0] = action;
-    write_u16(payload + 1, x);
-    write_u16(payload + 3, y);
-    write_u16(payload + 5, std::uint16_t(wheel));
+    put_le16(payload + 1, x);
+    put_le16(payload + 3, y);
+    put_le16(payload + 5, std::uint16_t(wheel));
 }
 
 void write_key_payload(std::uint8_t (&payload)[KEY_PAYLOAD_SIZE], std::uint16_t vk, bool down,
                        bool extended)
 {
-    write_u16(payload, vk);
+    put_le16(payload, vk);
     payload[2] = down ? 1 : 0;
     payload[3] = extended ? 1 : 0;
 }

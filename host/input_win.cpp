@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/agent_log.h"
 #include "capture/screen_capture.h"
 #include "clipboard/clipboard_sync.h"
 #include "net/message_io.h"
@@ -42,7 +43,7 @@ void apply_clipboard(const Message& message, ClipboardSyncState& clipboard)
 {
     std::wstring error;
     if (apply_clipboard_files(clipboard, message.payload, message.size, error))
-        std::printf("[clip] файлы от зрителя положены в буфер обмена (%u байт)\n",
+        log_info("[clip] файлы от зрителя положены в буфер обмена (%u байт)\n",
                     unsigned(message.size));
 }
 
@@ -82,14 +83,17 @@ void dispatch(SSL* ssl, const Message& message, ClipboardSyncState& clipboard,
 
 } // namespace
 
-bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture)
+bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState& capture,
+                          std::string& failure)
 {
     for (;;) {
         const int waiting = message_waiting(ssl);
+        if (waiting < 0 && failure.empty())
+            failure = "socket error " + std::to_string(WSAGetLastError());
         if (waiting <= 0)
             return waiting == 0;
         Message message;
-        if (!read_msg(ssl, message))
+        if (!read_msg(ssl, message, MAX_MSG_LEN, &failure))
             return false;
         dispatch(ssl, message, clipboard, capture);
         free_message(message);

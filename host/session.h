@@ -4,11 +4,14 @@
 
 #include <string>
 
+#include "app/win_handles.h"
+#include "net/tls.h"
+
 // One viewer session on the accept thread: handshake, password, then the
 // stream until the viewer leaves. `address` is null for relay sessions, which
 // take no part in failure counting. The socket is closed on return.
-void run_viewer_session(SOCKET s, SSL_CTX* ctx, const std::string& label,
+void run_viewer_session(UniqueSocket s, SSL_CTX* ctx, const std::string& label,
                         const std::string* address);
 
 // The authorised half: runs until the connection ends, then closes it.
-void stream_session(SSL* ssl, SOCKET s, const std::string& label);
+void stream_session(TlsConnection connection, const std::string& label);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/agent_log.h"
 #include "app/agent_state.h"
 #include "app/win_util.h"
 #include "host/ban_list.h"
@@ -9,6 +10,7 @@
 #include "net/message_io.h"
 #include "net/tls.h"
 #include "ui/tray.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -31,7 +33,7 @@ bool authenticate(SSL* ssl)
     if (!read_msg(ssl, message, MAX_AUTH_MSG_LEN))
         return false;
     const bool ok = message.type == MSG_AUTH &&
-                    password_matches(agent_config.current_password.get(), message.payload,
+                    password_matches(agent.config.current_password.get(), message.payload,
                                      message.size);
     free_message(message);
     return ok;
@@ -39,12 +41,12 @@ bool authenticate(SSL* ssl)
 
 void announce_viewer(const std::string& label)
 {
-    std::printf("[+] Подключился зритель (TLS, авторизован): %s\n", label.c_str());
-    viewer_connected = true;
-    viewer_name.set(ansi_to_wide(label));
-    if (banner_window) {
+    log_info("[+] Подключился зритель (TLS, авторизован): %s\n", label.c_str());
+    agent.viewer_connected = true;
+    agent.viewer_name.set(ansi_to_wide(label));
+    if (ui.banner_window) {
         update_banner_size();
-        InvalidateRect(banner_window, nullptr, TRUE);
+        InvalidateRect(ui.banner_window, nullptr, TRUE);
     }
     update_banner_visibility();
     update_tray();
@@ -52,36 +54,35 @@ void announce_viewer(const std::string& label)
 
 } // namespace
 
-void run_viewer_session(SOCKET s, SSL_CTX* ctx, const std::string& label,
+void run_viewer_session(UniqueSocket socket, SSL_CTX* ctx, const std::string& label,
                         const std::string* address)
 {
+    const SOCKET s = socket.get();
     set_timeout(s, SO_RCVTIMEO, HANDSHAKE_TIMEOUT_MS);
     set_timeout(s, SO_SNDTIMEO, HANDSHAKE_TIMEOUT_MS);
-    SSL* ssl = accept_tls(s, ctx);
-    if (!ssl) {
-        std::printf("[!] Отклонено (TLS): %s\n", label.c_str());
+    TlsConnection connection(std::move(socket), accept_tls(s, ctx));
+    if (!connection.ssl) {
+        log_info("[!] Отклонено (TLS): %s\n", label.c_str());
         if (address)
-            record_failure(*address, label);
-        closesocket(s);
+            record_failure(agent.bans, *address, label);
         return;
     }
 
     set_timeout(s, SO_RCVTIMEO, AUTH_TIMEOUT_MS);
-    if (!authenticate(ssl)) {
-        std::printf("[!] Неверный пароль: %s\n", label.c_str());
+    if (!authenticate(connection.ssl.get())) {
+        log_info("[!] Неверный пароль: %s\n", label.c_str());
         if (address)
-            record_failure(*address, label);
-        close_tls(ssl, s);
+            record_failure(agent.bans, *address, label);
         return;
     }
 
-    send_msg(ssl, MSG_AUTH_OK, nullptr, 0);  // a broken link shows at the next read
+    send_msg(connection.ssl.get(), MSG_AUTH_OK, nullptr, 0);  // a broken link shows at the next read
     if (address)
-        reset_failures(*address);
+        reset_failures(agent.bans, *address);
     set_timeout(s, SO_RCVTIMEO, STREAM_RECEIVE_TIMEOUT_MS);
     set_timeout(s, SO_SNDTIMEO, STREAM_SEND_TIMEOUT_MS);
     BOOL one = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     announce_viewer(label);
-    stream_session(ssl, s, label);
+    stream_session(std::move(connection), label);
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "app/agent_log.h"
 #include "app/agent_state.h"
 #include "app/win_util.h"
 #include "capture/pass_probe.h"
@@ -15,6 +16,7 @@
 #include "net/message_io.h"
 #include "net/tls.h"
 #include "ui/tray.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -44,11 +46,13 @@ void make_thread_dpi_aware()
         SetProcessDPIAware();
         mode = "process system-aware";
     }
-    std::printf("[i] DPI mode: %s\n", mode);
+    log_info("[i] DPI mode: %s\n", mode);
 }
 
 struct Session {
-    SSL* ssl;
+    TlsConnection connection;
+    SSL* ssl = nullptr;  // connection's
+    std::string end_reason;  // why the connection failed, from the first failed read or write
     CaptureState capture;
     ClipboardSyncState clipboard;
     std::vector<std::uint8_t> frame;
@@ -63,8 +67,8 @@ bool send_clipboard(Session& s)
     std::wstring error;
     if (!capture_clipboard_files(s.clipboard, s.clip, error) || s.clip.size() > MAX_PAYLOAD)
         return true;
-    std::printf("[clip] отправляю файлы зрителю (%u байт)\n", unsigned(s.clip.size()));
-    return send_msg(s.ssl, MSG_CLIPBOARD, s.clip.data(), s.clip.size());
+    log_info("[clip] отправляю файлы зрителю (%u байт)\n", unsigned(s.clip.size()));
+    return send_msg(s.ssl, MSG_CLIPBOARD, s.clip.data(), s.clip.size(), &s.end_reason);
 }
 
 bool announce_monitors(Session& s)
@@ -74,7 +78,7 @@ bool announce_monitors(Session& s)
         return true;
     std::uint8_t info[MONITOR_INFO_SIZE];
     write_monitor_info(now, info);
-    if (!send_msg(s.ssl, MSG_MONITOR_INFO, info, sizeof info))
+    if (!send_msg(s.ssl, MSG_MONITOR_INFO, info, sizeof info, &s.end_reason))
         return false;
     s.announced_count = now.count;
     s.announced_index = now.index;
@@ -106,7 +110,7 @@ bool capture_and_send(Session& s, bool& captured)
     pass_stage_done(PassStage::diff);
     if (s.frame.size() > MAX_PAYLOAD)
         return true;
-    const bool sent = send_msg(s.ssl, MSG_FRAME, s.frame.data(), s.frame.size());
+    const bool sent = send_msg(s.ssl, MSG_FRAME, s.frame.data(), s.frame.size(), &s.end_reason);
     pass_stage_done(PassStage::send);
     return sent;
 }
@@ -125,14 +129,14 @@ void pace(const Session& s, bool captured)
 bool pump(Session& s)
 {
     s.frame_mark = precise_milliseconds();
-    const bool connected = pump_viewer_messages(s.ssl, s.clipboard, s.capture);
+    const bool connected = pump_viewer_messages(s.ssl, s.clipboard, s.capture, s.end_reason);
     pass_stage_done(PassStage::pump);
     return connected;
 }
 
 void stream(Session& s, const std::string& label)
 {
-    std::printf("[i] GetSystemMetrics says %dx%d (virtual screen)\n",
+    log_info("[i] GetSystemMetrics says %dx%d (virtual screen)\n",
                 GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     bool connected = pump(s);
     while (connected) {
@@ -143,17 +147,18 @@ void stream(Session& s, const std::string& label)
         connected = pump(s);
     }
     close_capture_desktop(s.capture);
-    std::printf("[-] Зритель отключился: %s\n", label.c_str());
+    const std::string reason = s.end_reason.empty() ? "" : " (" + s.end_reason + ")";
+    log_info("[-] Зритель отключился: %s%s\n", label.c_str(), reason.c_str());
 }
 
-void end_session(SSL* ssl, SOCKET socket)
+// The connection has been closed; the interface hears that nobody is connected.
+void announce_session_end()
 {
-    close_tls(ssl, socket);
-    viewer_name.set(L"");
-    viewer_connected = false;
-    if (banner_window) {
+    agent.viewer_name.set(L"");
+    agent.viewer_connected = false;
+    if (ui.banner_window) {
         update_banner_size();
-        InvalidateRect(banner_window, nullptr, TRUE);
+        InvalidateRect(ui.banner_window, nullptr, TRUE);
     }
     update_banner_visibility();
     update_tray();
@@ -161,14 +166,17 @@ void end_session(SSL* ssl, SOCKET socket)
 
 } // namespace
 
-void stream_session(SSL* ssl, SOCKET socket, const std::string& label)
+void stream_session(TlsConnection connection, const std::string& label)
 {
     make_thread_dpi_aware();
-    auto session = std::make_unique<Session>();  // its buffers go with it
-    session->ssl = ssl;
-    if (refresh_capture_area(session->capture, true))
-        stream(*session, label);
-    else
-        std::printf("[!] Не удалось инициализировать захват экрана.\n");
-    end_session(ssl, socket);
+    {
+        auto session = std::make_unique<Session>();  // its buffers, capture and connection go with it
+        session->connection = std::move(connection);
+        session->ssl = session->connection.ssl.get();
+        if (refresh_capture_area(session->capture, true))
+            stream(*session, label);
+        else
+            log_info("[!] Не удалось инициализировать захват экрана.\n");
+    }
+    announce_session_end();
 }

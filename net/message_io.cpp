@@ -1,25 +1,67 @@
 #include "net/message_io.h"
 
+#include "net/tls_failure.h"
+
 namespace {
+
+struct TlsIo {
+    SSL* ssl;
+    std::string* failure;
+    bool failed = false;
+};
+
+void note_failure(TlsIo& io, int result)
+{
+    io.failed = true;
+    std::string reason = tls_io_failure(io.ssl, result);
+    if (io.failure && io.failure->empty())
+        *io.failure = std::move(reason);
+}
 
 int ssl_read_some(void* ctx, std::uint8_t* buffer, int size)
 {
-    return SSL_read(static_cast<SSL*>(ctx), buffer, size);
+    auto& io = *static_cast<TlsIo*>(ctx);
+    clear_socket_error();
+    const int n = SSL_read(io.ssl, buffer, size);
+    if (n <= 0)
+        note_failure(io, n);
+    return n;
 }
 
 int ssl_write_some(void* ctx, const std::uint8_t* buffer, int size)
 {
-    return SSL_write(static_cast<SSL*>(ctx), buffer, size);
+    auto& io = *static_cast<TlsIo*>(ctx);
+    clear_socket_error();
+    const int n = SSL_write(io.ssl, buffer, size);
+    if (n <= 0)
+        note_failure(io, n);
+    return n;
+}
+
+// A failure of the framing itself, not of TLS underneath.
+void note_message_failure(const TlsIo& io, const char* reason)
+{
+    if (!io.failed && io.failure && io.failure->empty())
+        *io.failure = reason;
 }
 
 } // namespace
 
-bool send_msg(SSL* ssl, std::uint8_t type, const void* payload, std::size_t size)
+bool send_msg(SSL* ssl, std::uint8_t type, const void* payload, std::size_t size,
+              std::string* failure)
 {
-    return write_message(ssl_write_some, ssl, type, payload, size);
+    TlsIo io{ssl, failure};
+    if (write_message(ssl_write_some, &io, type, payload, size))
+        return true;
+    note_message_failure(io, "message not sent (too large or no memory)");
+    return false;
 }
 
-bool read_msg(SSL* ssl, Message& out, std::uint32_t max_length)
+bool read_msg(SSL* ssl, Message& out, std::uint32_t max_length, std::string* failure)
 {
-    return read_message(ssl_read_some, ssl, out, max_length);
+    TlsIo io{ssl, failure};
+    if (read_message(ssl_read_some, &io, out, max_length))
+        return true;
+    note_message_failure(io, "invalid message length or no memory");
+    return false;
 }

@@ -2,25 +2,40 @@
 #include <winsock2.h>
 #include <openssl/ssl.h>
 
+#include "app/win_handles.h"
+#include "net/tls_failure.h"
+#include "net/tls_owner.h"
+
 void init_tls_library();
 
-// Writes "[TLS] <step>: " and drains the OpenSSL error queue to standard error.
-void report_tls_failure(const char* step);
-
 // The agent's one server context from server.crt and server.key beside the
-// executable; nullptr after the failure lines were written.
-SSL_CTX* create_server_tls_context();
+// executable; null after the failure lines were written.
+SslCtxPtr create_server_tls_context();
 
-// Server side of one connection; nullptr (reported) when the handshake fails.
-// The socket stays open either way: the caller closes it.
-SSL* accept_tls(SOCKET s, SSL_CTX* ctx);
+// Server side of one connection; null (reported) when the handshake fails.
+// The socket stays the caller's either way.
+SslPtr accept_tls(SOCKET s, SSL_CTX* ctx);
 
-// A viewer's context trusting only server.crt beside the executable; nullptr
-// when the file is missing (after a message box) or OpenSSL refuses it.
-SSL_CTX* create_client_tls_context();
+enum class ClientTlsFailure { none, certificate_missing, refused };
 
-// Client side over a connected socket; nullptr after the message box.
-SSL* connect_tls(SOCKET s, SSL_CTX* ctx);
+// A viewer's context trusting only server.crt beside the executable. Null
+// when the file is missing or OpenSSL refuses it (reported as "[TLS]" lines);
+// `failure` tells which, for the caller to show.
+SslCtxPtr create_client_tls_context(ClientTlsFailure& failure);
 
-// Sends our close notification (not waiting for the peer's), frees, closes.
-void close_tls(SSL* ssl, SOCKET s);
+// Client side over a connected socket; null after the "[TLS]" report.
+SslPtr connect_tls(SOCKET s, SSL_CTX* ctx);
+
+// A TLS connection and its socket, owned together. When it goes it sends our
+// close notification (not waiting for the peer's), frees the session and
+// closes the socket.
+struct TlsConnection {
+    UniqueSocket socket;  // declared first: closed after the session is freed
+    SslPtr ssl;
+
+    TlsConnection() = default;
+    TlsConnection(UniqueSocket s, SslPtr session) : socket(std::move(s)), ssl(std::move(session)) {}
+    TlsConnection(TlsConnection&&) = default;
+    TlsConnection& operator=(TlsConnection&&) = default;
+    ~TlsConnection();
+};

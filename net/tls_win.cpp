@@ -3,24 +3,16 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include <cstdio>
 #include <string>
 
+#include "app/agent_log.h"
 #include "app/win_util.h"
-#include "ui/message_box.h"
 
 void init_tls_library()
 {
     OPENSSL_init_ssl(0, nullptr);
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
-}
-
-void report_tls_failure(const char* step)
-{
-    std::fprintf(stderr, "[TLS] %s: ", step);
-    ERR_print_errors_fp(stderr);
-    std::fflush(stderr);
 }
 
 namespace {
@@ -45,7 +37,7 @@ const char* load_server_identity(SSL_CTX* ctx, const std::string& crt, const std
 
 } // namespace
 
-SSL_CTX* create_server_tls_context()
+SslCtxPtr create_server_tls_context()
 {
     init_tls_library();
     const std::string dir = exe_directory();
@@ -53,95 +45,88 @@ SSL_CTX* create_server_tls_context()
     const std::string key = dir + "server.key";
 
     const char* failed_step = nullptr;
-    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
     if (!ctx) {
         failed_step = "SSL_CTX_new";
     } else {
-        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-        failed_step = load_server_identity(ctx, crt, key);
+        SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+        failed_step = load_server_identity(ctx.get(), crt, key);
     }
     if (!failed_step)
         return ctx;
 
     report_tls_failure(failed_step);
-    SSL_CTX_free(ctx);
-    std::fprintf(stderr, "Не удалось загрузить сертификат/ключ.\n");
-    std::fprintf(stderr, "Ожидаю: %s и %s\n", crt.c_str(), key.c_str());
+    ctx.reset();
+    log_error("Не удалось загрузить сертификат/ключ.\n");
+    log_error("Ожидаю: %s и %s\n", crt.c_str(), key.c_str());
     return nullptr;
 }
 
-SSL* accept_tls(SOCKET s, SSL_CTX* ctx)
+SslPtr accept_tls(SOCKET s, SSL_CTX* ctx)
 {
-    SSL* ssl = SSL_new(ctx);
+    SslPtr ssl(SSL_new(ctx));
     if (!ssl) {
         report_tls_failure("SSL_new");
         return nullptr;
     }
-    SSL_set_fd(ssl, int(s));
-    if (SSL_accept(ssl) <= 0) {
+    SSL_set_fd(ssl.get(), int(s));
+    if (SSL_accept(ssl.get()) <= 0) {
         report_tls_failure("SSL_accept");
-        SSL_free(ssl);
         return nullptr;
     }
     return ssl;
 }
 
-SSL_CTX* create_client_tls_context()
+SslCtxPtr create_client_tls_context(ClientTlsFailure& failure)
 {
     init_tls_library();
+    failure = ClientTlsFailure::refused;
     const std::string crt = exe_directory() + "server.crt";
     if (GetFileAttributesA(crt.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        show_message_box(nullptr, L"Нет файла server.crt рядом с приложением.", MB_ICONWARNING);
+        failure = ClientTlsFailure::certificate_missing;
         return nullptr;
     }
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx) {
         report_tls_failure("SSL_CTX_new");
         return nullptr;
     }
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    if (SSL_CTX_load_verify_locations(ctx, crt.c_str(), nullptr) <= 0) {
+    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    if (SSL_CTX_load_verify_locations(ctx.get(), crt.c_str(), nullptr) <= 0) {
         report_tls_failure("load_verify_locations");
-        SSL_CTX_free(ctx);
         return nullptr;
     }
     // The pinned certificate is the server's whole identity: no host name check.
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+    failure = ClientTlsFailure::none;
     return ctx;
 }
 
-SSL* connect_tls(SOCKET s, SSL_CTX* ctx)
+SslPtr connect_tls(SOCKET s, SSL_CTX* ctx)
 {
     BOOL one = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-    const char* failed_step = nullptr;
-    SSL* ssl = SSL_new(ctx);
+    SslPtr ssl(SSL_new(ctx));
     if (!ssl) {
-        failed_step = "SSL_new";
-    } else {
-        SSL_set_fd(ssl, int(s));
-        if (SSL_connect(ssl) <= 0)
-            failed_step = "SSL_connect";
-    }
-    if (failed_step) {
-        report_tls_failure(failed_step);
-        SSL_free(ssl);
-        show_message_box(nullptr, L"TLS не удался (сертификат не тот или сервер не TLS).",
-                         MB_ICONWARNING);
+        report_tls_failure("SSL_new");
         return nullptr;
     }
-    const long verify = SSL_get_verify_result(ssl);
+    SSL_set_fd(ssl.get(), int(s));
+    if (SSL_connect(ssl.get()) <= 0) {
+        report_tls_failure("SSL_connect");
+        return nullptr;
+    }
+    const long verify = SSL_get_verify_result(ssl.get());
     if (verify != X509_V_OK)
-        std::fprintf(stderr, "[TLS] сертификат сервера не прошёл проверку: %ld\n", verify);
+        log_error("[TLS] сертификат сервера не прошёл проверку: %ld\n", verify);
     return ssl;
 }
 
-void close_tls(SSL* ssl, SOCKET s)
+TlsConnection::~TlsConnection()
 {
-    if (ssl) {
-        SSL_shutdown(ssl);
-        SSL_free(ssl);
+    // Our farewell only after a finished handshake; it fails fast on a dead link.
+    if (ssl && SSL_is_init_finished(ssl.get())) {
+        SSL_shutdown(ssl.get());
+        ERR_clear_error();
     }
-    if (s != INVALID_SOCKET)
-        closesocket(s);
 }

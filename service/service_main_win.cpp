@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/agent_log.h"
+
 namespace {
 
 SERVICE_STATUS_HANDLE status_handle = nullptr;
@@ -63,7 +65,7 @@ int run_service_dispatcher()
     };
     if (StartServiceCtrlDispatcherW(table))
         return 0;
-    std::printf("[!] StartServiceCtrlDispatcher: ошибка %lu\n", GetLastError());
-    std::printf("    (режим --service запускает система, не запускай его руками)\n");
+    log_info("[!] StartServiceCtrlDispatcher: ошибка %lu\n", GetLastError());
+    log_info("    (режим --service запускает система, не запускай его руками)\n");
     return 1;
 }

@@ -1,7 +1,5 @@
 #pragma once
 #include <windows.h>
 
-extern HWND main_window;
-
-// The agent's main window; null while the process has none.
+// The agent's main window (ui.main_window); null while the process has none.
 HWND create_main_window();

@@ -1,9 +1,6 @@
 #pragma once
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // One saved computer: reached directly by host and port, or through a relay by ID.
 struct ServerEntry {
@@ -15,9 +12,3 @@ struct ServerEntry {
     std::uint16_t relay_port = 56000;
     std::wstring relay_id;
 };
-
-// Shared by the main thread and the reachability poller, under saved_list_lock.
-extern std::vector<ServerEntry> saved_list;
-extern std::vector<int> reachability;  // per entry: 1 reachable, 0 not, -1 unknown
-extern CRITICAL_SECTION saved_list_lock;
-void init_saved_list_lock();

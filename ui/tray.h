@@ -1,10 +1,8 @@
 #pragma once
 #include <windows.h>
 
-// The tray icon's hidden window and the always-on-top banner; null until made.
-extern HWND tray_window;
-extern HWND banner_window;
-
+// The tray icon's window and the banner are kept in ui.tray_window and
+// ui.banner_window (ui/ui_state.h).
 HWND create_banner();
 void create_tray();
 void remove_tray_icon();

@@ -2,9 +2,6 @@
 
 // The tray icon, its menu and the banner come with the desktop interface; until
 // then the agent has neither and these keep their callers' contracts.
-HWND tray_window = nullptr;
-HWND banner_window = nullptr;
-
 HWND create_banner() { return nullptr; }
 void create_tray() {}
 void remove_tray_icon() {}

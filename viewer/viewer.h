@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/input_events.h"
+#include "net/tls_owner.h"
 #include "viewer/viewer_layout.h"
 
 struct ServerEntry;
@@ -58,13 +59,24 @@ struct ViewerSession {
     std::deque<KeyEvent> key_queue;
 };
 
-extern ViewerSession viewer_session;
-extern std::atomic<bool> viewer_open;
+// The viewer's process-wide state: one session at a time.
+struct ViewerState {
+    ViewerSession session;
+    std::atomic<bool> open{false};  // a session's thread runs; no second one starts
+};
+
+extern ViewerState viewer;
 
 // Takes ownership of a heap ViewerParams.
 DWORD WINAPI viewer_thread(void* params);
-// Takes a heap cell (new SSL*) holding the authenticated TLS session.
+// Takes ownership of a heap cell (new SSL*) holding the authenticated TLS
+// session, which stays the connecting thread's.
 DWORD WINAPI network_thread(void* cell);
+
+// The viewer's TLS steps with their warnings: a context pinned to server.crt
+// (the box when the file is missing) and the handshake (the box when it fails).
+SslCtxPtr open_viewer_tls_context();
+SslPtr viewer_tls_handshake(SOCKET s, SSL_CTX* ctx);
 void decode_frame(const std::uint8_t* payload, std::size_t size);
 
 LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

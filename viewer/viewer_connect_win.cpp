@@ -2,14 +2,17 @@
 // window and its message loop, then the tear-down.
 #include <ws2tcpip.h>
 
+#include <memory>
+
+#include "app/win_handles.h"
+#include "app/win_thread.h"
 #include "net/message_io.h"
 #include "net/relay_client.h"
 #include "net/tls.h"
 #include "ui/message_box.h"
 #include "viewer/viewer.h"
 
-ViewerSession viewer_session;
-std::atomic<bool> viewer_open{false};
+ViewerState viewer;
 
 namespace {
 
@@ -23,7 +26,7 @@ void warn(const wchar_t* text)
 
 void reset_session()
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     v.running = true;
     v.control_enabled = false;
     v.cad_requested = false;
@@ -44,46 +47,42 @@ void reset_session()
     v.key_queue.clear();
 }
 
-SOCKET connect_through_relay(const ViewerParams& params)
+UniqueSocket connect_through_relay(const ViewerParams& params)
 {
-    SOCKET s = relay_connect(params.relay_host, params.relay_port,
-                             "OVRELAY1 C " + params.relay_id + "\n");
-    if (s == INVALID_SOCKET)
-        return INVALID_SOCKET;
+    UniqueSocket s = relay_connect(params.relay_host, params.relay_port,
+                                   "OVRELAY1 C " + params.relay_id + "\n");
+    if (!s)
+        return s;
     std::string answer;
-    if (!read_relay_line(s, RELAY_ANSWER_MAX, answer) || answer != "OK") {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
+    if (!read_relay_line(s.get(), RELAY_ANSWER_MAX, answer) || answer != "OK")
+        return UniqueSocket();
     return s;
 }
 
-SOCKET connect_direct(const ViewerParams& params)
+UniqueSocket connect_direct(const ViewerParams& params)
 {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return INVALID_SOCKET;
+    UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s)
+        return s;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(params.port);
     if (inet_pton(AF_INET, params.host.c_str(), &address.sin_addr) != 1 ||
-        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        closesocket(s);
-        return INVALID_SOCKET;
-    }
+        connect(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return UniqueSocket();
     return s;
 }
 
-SOCKET reach_agent(const ViewerParams& params)
+UniqueSocket reach_agent(const ViewerParams& params)
 {
     if (!params.relay_host.empty()) {
-        SOCKET s = connect_through_relay(params);
-        if (s == INVALID_SOCKET)
+        UniqueSocket s = connect_through_relay(params);
+        if (!s)
             warn(L"Не удалось подключиться через релей (агент не на связи?).");
         return s;
     }
-    SOCKET s = connect_direct(params);
-    if (s == INVALID_SOCKET)
+    UniqueSocket s = connect_direct(params);
+    if (!s)
         warn(L"Не удалось подключиться к серверу.");
     return s;
 }
@@ -132,37 +131,39 @@ void run_message_loop()
     }
 }
 
-// The live part: window, network thread, loop, then everything freed in order.
-void run_live_session(SSL* ssl, SOCKET s)
+// The picture's bitmap goes with the session.
+void free_canvas(ViewerSession& v)
 {
-    ViewerSession& v = viewer_session;
-    InitializeCriticalSection(&v.canvas_lock);
-    InitializeCriticalSection(&v.mouse_lock);
-    InitializeCriticalSection(&v.key_lock);
-    v.viewer_window = create_viewer_window();
-    HANDLE network = nullptr;
-    if (v.viewer_window) {
-        network = CreateThread(nullptr, 0, network_thread, new SSL*(ssl), 0, nullptr);
-        if (network)
-            run_message_loop();
-        else
-            DestroyWindow(v.viewer_window);
-    }
-    v.running = false;
-    shutdown(s, SD_BOTH);
-    closesocket(s);  // fails the network thread's blocking read
-    if (network) {
-        WaitForSingleObject(network, INFINITE);
-        CloseHandle(network);
-    }
-    SSL_shutdown(ssl);
-    SSL_free(ssl);
     EnterCriticalSection(&v.canvas_lock);
     if (v.canvas)
         DeleteObject(v.canvas);
     v.canvas = nullptr;
     v.canvas_bits = nullptr;
     LeaveCriticalSection(&v.canvas_lock);
+}
+
+// The live part: window, network thread, loop, then everything freed in order.
+void run_live_session(TlsConnection& connection)
+{
+    ViewerSession& v = viewer.session;
+    InitializeCriticalSection(&v.canvas_lock);
+    InitializeCriticalSection(&v.mouse_lock);
+    InitializeCriticalSection(&v.key_lock);
+    v.viewer_window = create_viewer_window();
+    UniqueHandle network;
+    if (v.viewer_window) {
+        network = start_thread(network_thread, std::make_unique<SSL*>(connection.ssl.get()));
+        if (network)
+            run_message_loop();
+        else
+            DestroyWindow(v.viewer_window);
+    }
+    v.running = false;
+    shutdown(connection.socket.get(), SD_BOTH);
+    connection.socket.reset();  // fails the network thread's blocking read
+    if (network)
+        WaitForSingleObject(network.get(), INFINITE);
+    free_canvas(v);
     v.viewer_window = nullptr;
     DeleteCriticalSection(&v.canvas_lock);
     DeleteCriticalSection(&v.mouse_lock);
@@ -173,40 +174,46 @@ void run_viewer(const ViewerParams& params)
 {
     reset_session();
     init_tls_library();
-    SSL_CTX* ctx = create_client_tls_context();  // its own box when server.crt is missing
+    const SslCtxPtr ctx = open_viewer_tls_context();  // its own box when server.crt is missing
     if (!ctx)
         return;
-    SOCKET s = reach_agent(params);
-    if (s == INVALID_SOCKET) {
-        SSL_CTX_free(ctx);
+    UniqueSocket s = reach_agent(params);
+    if (!s)
         return;
-    }
-    SSL* ssl = connect_tls(s, ctx);  // sets TCP_NODELAY; its own box on failure
-    if (!ssl) {
-        closesocket(s);
-        SSL_CTX_free(ctx);
+    SslPtr ssl = viewer_tls_handshake(s.get(), ctx.get());  // sets TCP_NODELAY
+    if (!ssl)
         return;
-    }
-    if (!authenticate(ssl, params.password)) {
+    TlsConnection connection(std::move(s), std::move(ssl));
+    if (!authenticate(connection.ssl.get(), params.password)) {
         warn(L"Неверный пароль — сервер отклонил подключение.");
-        SSL_shutdown(ssl);
-        SSL_free(ssl);
-        closesocket(s);
-        SSL_CTX_free(ctx);
         return;
     }
-    run_live_session(ssl, s);
-    SSL_CTX_free(ctx);
+    run_live_session(connection);
 }
 
 } // namespace
 
+SslCtxPtr open_viewer_tls_context()
+{
+    ClientTlsFailure failure = ClientTlsFailure::none;
+    SslCtxPtr ctx = create_client_tls_context(failure);
+    if (failure == ClientTlsFailure::certificate_missing)
+        warn(L"Нет файла server.crt рядом с приложением.");
+    return ctx;
+}
+
+SslPtr viewer_tls_handshake(SOCKET s, SSL_CTX* ctx)
+{
+    SslPtr ssl = connect_tls(s, ctx);
+    if (!ssl)
+        warn(L"TLS не удался (сертификат не тот или сервер не TLS).");
+    return ssl;
+}
+
 DWORD WINAPI viewer_thread(void* raw_params)
 {
-    ViewerParams* params = static_cast<ViewerParams*>(raw_params);
-    run_viewer(*params);
-    delete params;
-    viewer_session.running = false;
-    viewer_open = false;  // last: a new session may start from here on
+    run_viewer(*std::unique_ptr<ViewerParams>(static_cast<ViewerParams*>(raw_params)));
+    viewer.session.running = false;
+    viewer.open = false;  // last: a new session may start from here on
     return 0;
 }

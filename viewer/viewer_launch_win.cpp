@@ -1,3 +1,6 @@
+#include <memory>
+
+#include "app/win_thread.h"
 #include "app/win_util.h"
 #include "ui/message_box.h"
 #include "ui/password_dialog.h"
@@ -17,28 +20,21 @@ std::wstring password_title(const ServerEntry& entry)
 
 void launch_viewer(const ServerEntry& entry)
 {
-    if (viewer_open) {
+    if (viewer.open) {
         show_message_box(nullptr, L"Просмотр уже открыт. Закройте текущее окно.",
                          MB_ICONINFORMATION);
         return;
     }
-    auto* params = new ViewerParams;
+    auto params = std::make_unique<ViewerParams>();
     params->host = wide_to_ansi(entry.host);
     params->port = entry.port;
     params->password = entry.password;
     params->relay_host = wide_to_ansi(entry.relay_host);
     params->relay_port = entry.relay_port;
     params->relay_id = wide_to_ansi(entry.relay_id);
-    if (params->password.empty() && !ask_password(password_title(entry), params->password)) {
-        delete params;
+    if (params->password.empty() && !ask_password(password_title(entry), params->password))
         return;
-    }
-    viewer_open = true;
-    HANDLE thread = CreateThread(nullptr, 0, viewer_thread, params, 0, nullptr);
-    if (thread) {
-        CloseHandle(thread);
-        return;
-    }
-    viewer_open = false;
-    delete params;
+    viewer.open = true;
+    if (!start_thread(viewer_thread, std::move(params)))
+        viewer.open = false;
 }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "app/win_handles.h"
 #include "app/win_util.h"
 #include "capture/capture_area.h"
 #include "capture/frame_payload.h"
@@ -37,21 +39,18 @@ struct NetworkState {
 
 Gdiplus::GpBitmap* decode_jpeg(const std::uint8_t* jpeg, std::uint32_t size)
 {
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
     if (!block)
         return nullptr;
-    void* bytes = GlobalLock(block);
-    if (!bytes) {
-        GlobalFree(block);
+    void* bytes = GlobalLock(block.get());
+    if (!bytes)
         return nullptr;
-    }
     std::memcpy(bytes, jpeg, size);
-    GlobalUnlock(block);
+    GlobalUnlock(block.get());
     IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(block, TRUE, &stream) != S_OK) {
-        GlobalFree(block);
+    if (CreateStreamOnHGlobal(block.get(), TRUE, &stream) != S_OK)
         return nullptr;
-    }
+    block.release();  // the stream frees it
     Gdiplus::GpBitmap* bitmap = nullptr;
     if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &bitmap) != Gdiplus::Ok)
         bitmap = nullptr;
@@ -64,14 +63,14 @@ Gdiplus::GpBitmap* decode_jpeg(const std::uint8_t* jpeg, std::uint32_t size)
 // ping is answered, about once a second.
 void refresh_overlay()
 {
-    if (HWND window = viewer_session.viewer_window)
+    if (HWND window = viewer.session.viewer_window)
         InvalidateRect(window, &OVERLAY_CORNER, FALSE);
 }
 
 // A canvas of the frame's size: the old one when it fits, else a new black one.
 void ensure_canvas(int width, int height)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     if (v.canvas && v.canvas_width == width && v.canvas_height == height)
         return;
     if (v.canvas)
@@ -95,7 +94,7 @@ void ensure_canvas(int width, int height)
 void paint_tile(const DecodedTile& tile)
 {
     using namespace Gdiplus;
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     UINT bitmap_width = 0, bitmap_height = 0;
     DllExports::GdipGetImageWidth(tile.bitmap, &bitmap_width);
     DllExports::GdipGetImageHeight(tile.bitmap, &bitmap_height);
@@ -140,7 +139,7 @@ bool send_queue(SSL* ssl, std::uint8_t type, std::deque<Event>& queue, CRITICAL_
 
 bool send_pending(NetworkState& n)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     if (!send_queue(n.ssl, MSG_MOUSE, v.mouse_queue, v.mouse_lock) ||
         !send_queue(n.ssl, MSG_KEY, v.key_queue, v.key_lock))
         return false;
@@ -167,7 +166,7 @@ bool send_pending(NetworkState& n)
 
 void handle(NetworkState& n, const Message& message)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     switch (message.type) {
     case MSG_FRAME:
         if (message.size == 0)
@@ -206,7 +205,7 @@ void handle(NetworkState& n, const Message& message)
 
 void run_passes(NetworkState& n)
 {
-    while (viewer_session.running) {
+    while (viewer.session.running) {
         if (!send_pending(n))
             return;
         Message message;
@@ -232,7 +231,7 @@ void decode_frame(const std::uint8_t* payload, std::size_t size)
         if (Gdiplus::GpBitmap* bitmap = decode_jpeg(view.jpeg, view.size))
             tiles.push_back({view.x, view.y, view.w, view.h, bitmap});
     }
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     EnterCriticalSection(&v.canvas_lock);
     ensure_canvas(header.width, header.height);
     if (v.canvas_bits) {
@@ -250,15 +249,14 @@ void decode_frame(const std::uint8_t* payload, std::size_t size)
 DWORD WINAPI network_thread(void* cell)
 {
     NetworkState n;
-    n.ssl = *static_cast<SSL**>(cell);
-    delete static_cast<SSL**>(cell);
+    n.ssl = *std::unique_ptr<SSL*>(static_cast<SSL**>(cell));
     run_passes(n);
-    if (viewer_session.running.exchange(false))
+    if (viewer.session.running.exchange(false))
         show_message_box(nullptr,
                          L"Соединение с удалённым компьютером потеряно (сеть, перезагрузка или "
                          L"сеанс завершён на той стороне).",
                          MB_ICONWARNING);
-    if (viewer_session.viewer_window)
-        PostMessageW(viewer_session.viewer_window, WM_CLOSE, 0, 0);
+    if (viewer.session.viewer_window)
+        PostMessageW(viewer.session.viewer_window, WM_CLOSE, 0, 0);
     return 0;
 }

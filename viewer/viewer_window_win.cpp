@@ -14,7 +14,7 @@ constexpr Gdiplus::ARGB OVERLAY_TEXT = 0xFFFFFFFF;
 
 void paint_canvas(HDC target, int width, int height)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     const ImageRect image = fit_picture(width, height, v.canvas_width, v.canvas_height);
     RECT client{0, 0, width, height};
     HBRUSH bars = CreateSolidBrush(BAR_COLOUR);
@@ -66,7 +66,7 @@ void paint_overlay(HDC target)
 {
     using namespace Gdiplus;
     const std::wstring text =
-        overlay_text(viewer_session.latency_ms.load(), viewer_session.fps_x10.load());
+        overlay_text(viewer.session.latency_ms.load(), viewer.session.fps_x10.load());
     Graphics graphics(target);
     graphics.SetTextRenderingHint(TextRenderingHintAntiAlias);
     Font font(overlay_family(), 11, FontStyleBold, UnitPixel);
@@ -89,14 +89,14 @@ void on_paint(HWND window)
     HDC memory = CreateCompatibleDC(dc);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    EnterCriticalSection(&viewer_session.canvas_lock);
-    if (viewer_session.canvas && viewer_session.canvas_width > 0) {
+    EnterCriticalSection(&viewer.session.canvas_lock);
+    if (viewer.session.canvas && viewer.session.canvas_width > 0) {
         paint_canvas(memory, width, height);
         paint_overlay(memory);
     } else {
         paint_waiting(memory, width, height);
     }
-    LeaveCriticalSection(&viewer_session.canvas_lock);
+    LeaveCriticalSection(&viewer.session.canvas_lock);
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     DeleteObject(bitmap);
@@ -120,13 +120,13 @@ std::uint8_t mouse_action(UINT message)
 
 void on_mouse(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (!viewer_session.control_enabled)
+    if (!viewer.session.control_enabled)
         return;
     POINT position{short(LOWORD(lparam)), short(HIWORD(lparam))};
     if (message == WM_MOUSEWHEEL)
         ScreenToClient(window, &position);
     std::uint16_t x = 0, y = 0;
-    if (!picture_position(viewer_session.image_rect, position.x, position.y, x, y))
+    if (!picture_position(viewer.session.image_rect, position.x, position.y, x, y))
         return;
     const std::uint8_t action = mouse_action(message);
     const std::int16_t wheel = action == MOUSE_WHEEL ? std::int16_t(HIWORD(wparam)) : 0;
@@ -137,16 +137,16 @@ void queue_key_event(WPARAM vk, bool down, LPARAM lparam)
 {
     KeyEvent event;
     write_key_payload(event.bytes, std::uint16_t(vk & 0xFFFF), down, (lparam >> 24) & 1);
-    EnterCriticalSection(&viewer_session.key_lock);
-    if (viewer_session.key_queue.size() < MAX_QUEUED_EVENTS)
-        viewer_session.key_queue.push_back(event);
-    LeaveCriticalSection(&viewer_session.key_lock);
+    EnterCriticalSection(&viewer.session.key_lock);
+    if (viewer.session.key_queue.size() < MAX_QUEUED_EVENTS)
+        viewer.session.key_queue.push_back(event);
+    LeaveCriticalSection(&viewer.session.key_lock);
 }
 
 // Returns true when the key was ours; false sends it on to DefWindowProcW.
 bool on_key(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
     const bool plain = message == WM_KEYDOWN || message == WM_KEYUP;
     if (wparam == VK_F2) {
@@ -179,17 +179,17 @@ void queue_mouse_event(std::uint8_t action, std::uint16_t x, std::uint16_t y, st
 {
     MouseEvent event;
     write_mouse_payload(event.bytes, action, x, y, wheel);
-    EnterCriticalSection(&viewer_session.mouse_lock);
-    if (viewer_session.mouse_queue.size() < MAX_QUEUED_EVENTS)
-        viewer_session.mouse_queue.push_back(event);
-    LeaveCriticalSection(&viewer_session.mouse_lock);
+    EnterCriticalSection(&viewer.session.mouse_lock);
+    if (viewer.session.mouse_queue.size() < MAX_QUEUED_EVENTS)
+        viewer.session.mouse_queue.push_back(event);
+    LeaveCriticalSection(&viewer.session.mouse_lock);
 }
 
 void update_viewer_title(HWND window)
 {
-    SetWindowTextW(window, viewer_title(viewer_session.control_enabled,
-                                        viewer_session.monitor_count,
-                                        viewer_session.monitor_index)
+    SetWindowTextW(window, viewer_title(viewer.session.control_enabled,
+                                        viewer.session.monitor_count,
+                                        viewer.session.monitor_index)
                                .c_str());
 }
 
@@ -197,7 +197,7 @@ LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM
 {
     switch (message) {
     case WM_DESTROY:
-        viewer_session.running = false;
+        viewer.session.running = false;
         PostQuitMessage(0);
         return 0;
     case WM_PAINT:

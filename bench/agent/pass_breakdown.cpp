@@ -139,19 +139,19 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "no test-certs\\server.crt and server.key beside the program\n");
         return 1;
     }
-    agent_config.current_password.set(PASSWORD);
+    agent.config.current_password.set(PASSWORD);
     QueryPerformanceFrequency(&frequency);
     pass_stage_sink = on_stage;
 
     sockaddr_in addr;
     SOCKET listener = listen_loopback(addr);
-    std::thread agent([&] {
+    std::thread session([&] {
         SOCKET s = accept(listener, nullptr, nullptr);
         if (s != INVALID_SOCKET)
-            run_viewer_session(s, ctx, "bench", nullptr);
+            run_viewer_session(UniqueSocket(s), ctx, "bench", nullptr);
     });
     const ViewerTally tally = view(addr, passes);
-    agent.join();
+    session.join();
     closesocket(listener);
     SSL_CTX_free(ctx);
     print_breakdown(tally);

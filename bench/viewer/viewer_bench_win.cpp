@@ -81,7 +81,7 @@ int main(int argc, char** argv)
     Gdiplus::GdiplusStartupInput gdiplus_input;
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &gdiplus_input, nullptr);
-    InitializeCriticalSection(&viewer_session.canvas_lock);
+    InitializeCriticalSection(&viewer.session.canvas_lock);
 
     const auto desktop = draw_desktop({});
     const auto typed = draw_desktop({0, 1});

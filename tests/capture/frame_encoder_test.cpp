@@ -128,8 +128,11 @@ TEST(FrameEncoder, CompleteFrameIsOneTilePerRowOfTiles)
         EXPECT_EQ(tiles[i], (Rect{0, 128 * i, 1920, 128}));
     EXPECT_EQ(tiles[8], (Rect{0, 1024, 1920, 56}));
     EXPECT_EQ(e.payload.size(), 6 + 9 * 12 + 1920u * 1080 * 4);
-    EXPECT_EQ(get_u16(e.payload.data()), 1920);
-    EXPECT_EQ(get_u16(e.payload.data() + 2), 1080);
+    LeReader header(e.payload.data(), e.payload.size());
+    std::uint16_t width = 0, height = 0;
+    ASSERT_TRUE(header.read_u16(width) && header.read_u16(height));
+    EXPECT_EQ(width, 1920);
+    EXPECT_EQ(height, 1080);
     EXPECT_TRUE(e.history.previous_valid);
     EXPECT_EQ(e.history.previous_frame, s.bits);
 }

@@ -11,9 +11,9 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes header(std::uint16_t width, std::uint16_t height, std::uint16_t count)
 {
     Bytes out;
-    append_u16(out, width);
-    append_u16(out, height);
-    append_u16(out, count);
+    append_le16(out, width);
+    append_le16(out, height);
+    append_le16(out, count);
     return out;
 }
 
@@ -21,11 +21,11 @@ Bytes header(std::uint16_t width, std::uint16_t height, std::uint16_t count)
 void add_tile(Bytes& out, std::uint16_t x, std::uint16_t y, std::uint32_t size,
               std::uint32_t carried)
 {
-    append_u16(out, x);
-    append_u16(out, y);
-    append_u16(out, 128);
-    append_u16(out, 128);
-    append_u32(out, size);
+    append_le16(out, x);
+    append_le16(out, y);
+    append_le16(out, 128);
+    append_le16(out, 128);
+    append_le32(out, size);
     for (std::uint32_t i = 0; i < carried; ++i)
         out.push_back(std::uint8_t(x + i));
 }

@@ -72,7 +72,7 @@ class RealRelay(unittest.TestCase):
             self.assertEqual(read_frame(tls), (MSG_AUTH_OK, b""))
             self.assertTrue(agent.wait_for(
                 f"[+] Подключился зритель (TLS, авторизован): relay id={agent_id}\n"))
-        self.assertTrue(agent.wait_for(f"[-] Зритель отключился: relay id={agent_id}\n"))
+        self.assertTrue(agent.wait_for(f"[-] Зритель отключился: relay id={agent_id} ("))
         # Registered again under the same ID, and the block is shown again.
         self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n", count=2))
         self.assertEqual(ID_BLOCK.findall(agent.output()), [agent_id, agent_id])

@@ -64,7 +64,10 @@ class Handshake(AgentCase):
                 else:
                     self.assertIn(msg_type, (MSG_FRAME, MSG_MONITOR_INFO))
             sock.close()
-            self.assertTrue(agent.wait_for(f"[-] Зритель отключился: {label}\n"), agent.output())
+            # The line that ends the session says why the connection failed.
+            self.assertTrue(agent.wait_for(f"[-] Зритель отключился: {label} ("), agent.output())
+            self.assertRegex(agent.output(),
+                             rf"\[-\] Зритель отключился: {re.escape(label)} \([^()\n]+\)\n")
 
     def test_openssl_s_client_with_the_pinned_certificate(self):
         agent = self.start()
@@ -121,6 +124,46 @@ class Startup(unittest.TestCase):
                 self.assertIn("Не удалось загрузить сертификат/ключ.\n", out)
                 self.assertRegex(out, r"Ожидаю: \S*\\server\.crt и \S*\\server\.key\n")
                 self.assertNotIn("Слушаю порт", out)
+
+
+class ServiceLog(unittest.TestCase):
+    """Started with --agent, every line goes to orvane_agent.log: standard
+    error's "[TLS]" report and the standard output line after it included."""
+
+    def log_text(self, agent):
+        data = agent.file("orvane_agent.log")
+        return "" if data is None else data.decode("utf-8", "replace").replace("\r", "")
+
+    def wait_in_log(self, agent, text, timeout=30.0):
+        deadline = time.time() + timeout
+        while text not in self.log_text(agent) and time.time() < deadline:
+            time.sleep(0.1)
+        return text in self.log_text(agent)
+
+    def test_tls_failures_and_the_lines_after_them_are_all_in_the_log(self):
+        # Start-up: the report and the two lines after it, all on standard error.
+        broken = Agent(direct_ini(55616), key=None, args=("--agent",))
+        self.addCleanup(broken.stop)
+        self.assertEqual(broken.wait_exit(), 1, self.log_text(broken))
+        log = self.log_text(broken)
+        self.assertTrue(log.startswith("=== Orvane agent start "), log)
+        self.assertRegex(log, r"\[TLS\] use_PrivateKey_file: [^\n]*\n(.+\n)*"
+                              r"Не удалось загрузить сертификат/ключ\.\nОжидаю: \S+ и \S+\n")
+        broken.stop()
+
+        # A failed handshake: "[TLS] SSL_accept" on standard error, then the
+        # refusal on standard output, which must not overwrite it.
+        agent = Agent(direct_ini(55616), args=("--agent",))
+        self.addCleanup(agent.stop)
+        self.assertTrue(self.wait_in_log(agent, "Слушаю порт 55616."), self.log_text(agent))
+        self.assertTrue(raw_closed_by_peer(55616, send=b"GET / HTTP/1.0\r\n\r\n"))
+        self.assertTrue(self.wait_in_log(agent, "[!] Неудачная попытка 1/5: 127.0.0.1:"),
+                        self.log_text(agent))
+        self.assertRegex(self.log_text(agent),
+                         r"Слушаю порт 55616\. Ожидаю зрителя\.\.\.\n"
+                         r"\[TLS\] SSL_accept: [^\n]*\n(.+\n)*"
+                         r"\[!\] Отклонено \(TLS\): 127\.0\.0\.1:\d+\n"
+                         r"\[!\] Неудачная попытка 1/5: 127\.0\.0\.1:\d+\n")
 
 
 class Bans(AgentCase):

@@ -55,15 +55,15 @@ std::vector<std::uint8_t> frame_payload(int width, int height, const std::vector
                                         int count = -1)
 {
     std::vector<std::uint8_t> out;
-    append_u16(out, width);
-    append_u16(out, height);
-    append_u16(out, count < 0 ? tiles.size() : count);
+    append_le16(out, width);
+    append_le16(out, height);
+    append_le16(out, count < 0 ? tiles.size() : count);
     for (const Tile& t : tiles) {
-        append_u16(out, t.x);
-        append_u16(out, t.y);
-        append_u16(out, t.w);
-        append_u16(out, t.h);
-        append_u32(out, t.jpeg.size());
+        append_le16(out, t.x);
+        append_le16(out, t.y);
+        append_le16(out, t.w);
+        append_le16(out, t.h);
+        append_le32(out, t.jpeg.size());
         out.insert(out.end(), t.jpeg.begin(), t.jpeg.end());
     }
     return out;
@@ -72,7 +72,7 @@ std::vector<std::uint8_t> frame_payload(int width, int height, const std::vector
 // The canvas pixel at (x, y) as 0xRRGGBB, or -1 without a canvas there.
 long canvas_pixel(int x, int y)
 {
-    const ViewerSession& v = viewer_session;
+    const ViewerSession& v = viewer.session;
     if (!v.canvas_bits || x >= v.canvas_width || y >= v.canvas_height)
         return -1;
     const auto* p = static_cast<const std::uint8_t*>(v.canvas_bits) +
@@ -276,7 +276,7 @@ std::string failure_text(const ServerEntry& entry)
     EXPECT_EQ(FindWindowW(L"OrvaneViewer", nullptr), nullptr) << text;
     if (box)
         close_box(box);
-    EXPECT_TRUE(wait_until([] { return !viewer_open; })) << text;
+    EXPECT_TRUE(wait_until([] { return !viewer.open; })) << text;
     return text;
 }
 
@@ -296,7 +296,7 @@ ULONG_PTR Viewer::gdiplus_token = 0;
 
 TEST_F(Viewer, DecodeFramePaintsTilesOntoTheCanvas)
 {
-    ViewerSession& v = viewer_session;
+    ViewerSession& v = viewer.session;
     InitializeCriticalSection(&v.canvas_lock);
     const Tile red = jpeg_tile(0, 0, 128, 128, 220, 20, 20);
     const Tile green = jpeg_tile(128, 0, 128, 128, 20, 200, 20);
@@ -340,28 +340,28 @@ TEST_F(Viewer, SessionShowsThePictureAndSendsWhatTheWindowAsksFor)
     // Input left over from an earlier session must not reach this agent.
     MouseEvent stale{};
     write_mouse_payload(stale.bytes, MOUSE_LEFT_DOWN, 1, 1, 0);
-    viewer_session.mouse_queue.push_back(stale);
+    viewer.session.mouse_queue.push_back(stale);
 
     launch_viewer(direct_entry(agent.port, "Sekr3t"));
-    ASSERT_TRUE(wait_until([] { return viewer_session.viewer_window != nullptr; }));
-    HWND window = viewer_session.viewer_window;
+    ASSERT_TRUE(wait_until([] { return viewer.session.viewer_window != nullptr; }));
+    HWND window = viewer.session.viewer_window;
     EXPECT_NE(agent.wait_for(MSG_PING), -1);  // the first pass pings at once
     EXPECT_EQ(agent.password, "Sekr3t");
-    ASSERT_TRUE(wait_until([] { return viewer_session.canvas_width == 256; }));
+    ASSERT_TRUE(wait_until([] { return viewer.session.canvas_width == 256; }));
     // Only the first frame has a tile: a rate at all needs the empty ones counted.
-    EXPECT_TRUE(wait_until([] { return viewer_session.fps_x10 > 0; }));
+    EXPECT_TRUE(wait_until([] { return viewer.session.fps_x10 > 0; }));
     wchar_t title[256] = {};
     ASSERT_TRUE(wait_until([&] {
         GetWindowTextW(window, title, 256);
         return std::wstring(title).find(L"все мониторы") != std::wstring::npos;
     })) << utf8(title);
-    ASSERT_TRUE(wait_until([] { return viewer_session.image_rect.right > 0; }));
-    const ImageRect image = viewer_session.image_rect;
+    ASSERT_TRUE(wait_until([] { return viewer.session.image_rect.right > 0; }));
+    const ImageRect image = viewer.session.image_rect;
     // Only empty frames follow: the overlay is still redrawn as pings come back.
     viewer_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(counting_proc)));
     EXPECT_TRUE(wait_until([] { return paints >= 2; })) << paints;
-    EXPECT_GE(viewer_session.latency_ms, 0);
+    EXPECT_GE(viewer.session.latency_ms, 0);
     const LPARAM middle = MAKELPARAM((image.left + image.right) / 2, (image.top + image.bottom) / 2);
 
     // View-only: the click goes nowhere; F3 and F4 work all the same.
@@ -397,7 +397,7 @@ TEST_F(Viewer, SessionShowsThePictureAndSendsWhatTheWindowAsksFor)
 
     // Closing the window ends the session quietly.
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wait_until([] { return !viewer_open; }));
+    EXPECT_TRUE(wait_until([] { return !viewer.open; }));
     EXPECT_TRUE(wait_until([&] { return agent.peer_gone.load(); }));
     EXPECT_EQ(wait_for_dialog(GetCurrentProcessId(), 500), nullptr);
 }
@@ -407,15 +407,15 @@ TEST_F(Viewer, LostConnectionIsToldThenTheWindowCloses)
     FakeAgent agent(FakeAgent::Mode::serve);
     agent.first_frame = frame_payload(256, 128, {jpeg_tile(0, 0, 128, 128, 20, 20, 220)});
     launch_viewer(direct_entry(agent.port));
-    ASSERT_TRUE(wait_until([] { return viewer_session.canvas_width == 256; }));
+    ASSERT_TRUE(wait_until([] { return viewer.session.canvas_width == 256; }));
     agent.hang_up = true;
     HWND box = wait_for_dialog(GetCurrentProcessId(), WAIT_MS);
     ASSERT_NE(box, nullptr);
     EXPECT_NE(dialog_text(box).find("Соединение с удалённым компьютером потеряно"),
               std::string::npos);
-    EXPECT_TRUE(viewer_open);  // the window waits for the notice
+    EXPECT_TRUE(viewer.open);  // the window waits for the notice
     close_box(box);
-    EXPECT_TRUE(wait_until([] { return !viewer_open; }));
+    EXPECT_TRUE(wait_until([] { return !viewer.open; }));
     EXPECT_EQ(FindWindowW(L"OrvaneViewer", nullptr), nullptr);
 }
 
@@ -473,7 +473,7 @@ TEST_F(Viewer, OnlyOneViewerAtATimeAndNoPromptWithAStoredPassword)
     FakeAgent agent(FakeAgent::Mode::serve);
     agent.first_frame = frame_payload(256, 128, {jpeg_tile(0, 0, 128, 128, 20, 20, 220)});
     launch_viewer(direct_entry(agent.port));
-    ASSERT_TRUE(wait_until([] { return viewer_session.viewer_window != nullptr; }));
+    ASSERT_TRUE(wait_until([] { return viewer.session.viewer_window != nullptr; }));
     // The refusal is a modal box on the caller's thread.
     std::thread second([&] { launch_viewer(direct_entry(agent.port)); });
     HWND box = wait_for_dialog(GetCurrentProcessId(), WAIT_MS);
@@ -482,6 +482,6 @@ TEST_F(Viewer, OnlyOneViewerAtATimeAndNoPromptWithAStoredPassword)
         close_box(box);
     second.join();
     EXPECT_NE(text.find("Просмотр уже открыт. Закройте текущее окно."), std::string::npos) << text;
-    PostMessageW(viewer_session.viewer_window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(wait_until([] { return !viewer_open; }));
+    PostMessageW(viewer.session.viewer_window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wait_until([] { return !viewer.open; }));
 }

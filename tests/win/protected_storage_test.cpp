@@ -33,7 +33,7 @@ TEST(ProtectedStorage, GeneratedPasswordsAreSixAlphabetCharacters)
     std::string previous;
     for (int i = 0; i < 20; ++i) {
         generate_agent_password();
-        std::string password = agent_config.current_password.get();
+        std::string password = agent.config.current_password.get();
         ASSERT_EQ(password.size(), 6u);
         EXPECT_EQ(password.find_first_not_of(PASSWORD_ALPHABET), std::string::npos);
         EXPECT_NE(password, previous);
@@ -45,13 +45,13 @@ TEST(ProtectedStorage, SaveWritesOnlyWithAKnownPath)
 {
     TempDir dir;
     const std::wstring ini = dir.file(L"server.ini");
-    agent_config.current_password.set("s3cret");
-    agent_config.ini_path.clear();
+    agent.config.current_password.set("s3cret");
+    agent.config.ini_path.clear();
     save_agent_password();  // nowhere to write: nothing happens
     EXPECT_FALSE(file_exists(ini));
 
     write_file(ini, "[server]\npassword=s3cret\n");
-    agent_config.ini_path = utf8(ini);
+    agent.config.ini_path = utf8(ini);
     save_agent_password();
     std::string text = read_file(ini);
     auto at = text.find("password_enc=");
@@ -59,7 +59,7 @@ TEST(ProtectedStorage, SaveWritesOnlyWithAKnownPath)
     std::string enc = text.substr(at + 13, text.find_first_of("\r\n", at) - at - 13);
     EXPECT_EQ(unprotect_secret(enc), "s3cret");
     EXPECT_NE(text.find("password=\r\n"), std::string::npos) << text;
-    agent_config.ini_path.clear();
+    agent.config.ini_path.clear();
 }
 
 TEST(ProtectedStorage, ToAnsiUsesTheAnsiCodePage)

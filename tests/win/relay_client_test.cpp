@@ -5,10 +5,10 @@
 #include <thread>
 
 #include "app/agent_state.h"
-#include "net/reachability.h"
+#include "ui/reachability.h"
 #include "net/relay_client.h"
 #include "test_support.h"
-#include "ui/saved_list.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -40,12 +40,12 @@ struct RelayClient : ::testing::Test {
         ASSERT_TRUE(relay.wait_for_output("listening on", WAIT_MS)) << relay.output();
     }
     // Registers with "-" and returns the socket; the assigned ID in `id`.
-    SOCKET register_agent(std::string& id)
+    UniqueSocket register_agent(std::string& id)
     {
-        SOCKET s = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 A -\n");
+        UniqueSocket s = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 A -\n");
         std::string line;
-        if (s == INVALID_SOCKET || !read_relay_line(s, 79, line) || line.rfind("ID ", 0) != 0)
-            return INVALID_SOCKET;
+        if (!s || !read_relay_line(s.get(), 79, line) || line.rfind("ID ", 0) != 0)
+            return UniqueSocket();
         id = line.substr(3);
         return s;
     }
@@ -59,28 +59,28 @@ TEST_F(RelayClient, RegisterStatusAndJoinThroughTheWindowsRelay)
 {
     start_relay();
     std::string id;
-    SOCKET agent = register_agent(id);
-    ASSERT_NE(agent, INVALID_SOCKET);
+    UniqueSocket registered = register_agent(id);
+    ASSERT_TRUE(registered);
     EXPECT_EQ(id.size(), 9u) << id;
     EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, id, 3000), 1);
     EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, "000000000", 3000), 0);
 
-    SOCKET viewer = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 C " + id + "\n");
-    ASSERT_NE(viewer, INVALID_SOCKET);
+    UniqueSocket joined = relay_connect("127.0.0.1", RELAY_PORT, "OVRELAY1 C " + id + "\n");
+    ASSERT_TRUE(joined);
+    const SOCKET viewer = joined.get();
     std::string line;
     ASSERT_TRUE(read_relay_line(viewer, 63, line));
     EXPECT_EQ(line, "OK");
-    ASSERT_TRUE(read_relay_line(agent, 63, line));
+    ASSERT_TRUE(read_relay_line(registered.get(), 63, line));
     EXPECT_EQ(line, "OK");
     // The joined pair is a plain pipe both ways.
     send(viewer, "ping\n", 5, 0);
-    ASSERT_TRUE(read_relay_line(agent, 63, line));
+    ASSERT_TRUE(read_relay_line(registered.get(), 63, line));
     EXPECT_EQ(line, "ping");
-    send(agent, "pong\n", 5, 0);
+    send(registered.get(), "pong\n", 5, 0);
     ASSERT_TRUE(read_relay_line(viewer, 63, line));
     EXPECT_EQ(line, "pong");
-    closesocket(viewer);
-    closesocket(agent);
+    joined.reset();
     // The registration went with the join.
     EXPECT_EQ(relay_query_status("127.0.0.1", RELAY_PORT, id, 3000), 0);
 }
@@ -133,11 +133,9 @@ TEST_F(RelayClient, VersionAnswers)
     for (const Case& c : cases) {
         std::uint16_t port = 0;
         SOCKET listener = listen_loopback(port);
-        agent_config.relay_host = "127.0.0.1";
-        agent_config.relay_port = port;
         std::thread fake = fake_relay_once(listener, c.answer);
         std::string version = "stale";
-        EXPECT_EQ(relay_query_version(version), c.ok) << c.answer;
+        EXPECT_EQ(relay_query_version("127.0.0.1", port, version), c.ok) << c.answer;
         EXPECT_EQ(version, c.version) << c.answer;
         fake.join();
         closesocket(listener);
@@ -150,14 +148,14 @@ TEST_F(RelayClient, PollerFillsReachabilityAndRelayInfo)
 {
     start_relay();
     std::string id;
-    SOCKET agent = register_agent(id);
-    ASSERT_NE(agent, INVALID_SOCKET);
+    UniqueSocket registered = register_agent(id);
+    ASSERT_TRUE(registered);
     const std::uint16_t closed_port = closed_loopback_port();
 
-    agent_config.relay_host = "127.0.0.1";
-    agent_config.relay_port = RELAY_PORT;
+    agent.config.relay_host = "127.0.0.1";
+    agent.config.relay_port = RELAY_PORT;
     init_saved_list_lock();
-    EnterCriticalSection(&saved_list_lock);
+    EnterCriticalSection(&ui.saved_list_lock);
     ServerEntry by_relay;
     by_relay.relay_host = L"127.0.0.1";
     by_relay.relay_port = RELAY_PORT;
@@ -165,24 +163,22 @@ TEST_F(RelayClient, PollerFillsReachabilityAndRelayInfo)
     ServerEntry direct;
     direct.host = L"127.0.0.1";
     direct.port = closed_port;
-    saved_list = {by_relay, direct};
-    reachability = {-1, -1};
-    LeaveCriticalSection(&saved_list_lock);
+    ui.saved_list = {by_relay, direct};
+    ui.reachability = {-1, -1};
+    LeaveCriticalSection(&ui.saved_list_lock);
 
-    HANDLE poller = CreateThread(nullptr, 0, reachability_poller, nullptr, 0, nullptr);
-    ASSERT_NE(poller, nullptr);
+    UniqueHandle poller(CreateThread(nullptr, 0, reachability_poller, nullptr, 0, nullptr));
+    ASSERT_TRUE(poller);
     std::vector<int> seen;
     for (DWORD waited = 0; waited < WAIT_MS; waited += 100) {
-        EnterCriticalSection(&saved_list_lock);
-        seen = reachability;
-        LeaveCriticalSection(&saved_list_lock);
+        EnterCriticalSection(&ui.saved_list_lock);
+        seen = ui.reachability;
+        LeaveCriticalSection(&ui.saved_list_lock);
         if (seen == std::vector<int>{1, 0})
             break;
         Sleep(100);
     }
     EXPECT_EQ(seen, (std::vector<int>{1, 0}));
-    EXPECT_EQ(relay_info.get().rfind("orvane-relay", 0), 0u) << relay_info.get();
+    EXPECT_EQ(agent.relay_info.get().rfind("orvane-relay", 0), 0u) << agent.relay_info.get();
     // The poller runs for the life of the process, as in the agent.
-    CloseHandle(poller);
-    closesocket(agent);
 }

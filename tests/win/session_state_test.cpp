@@ -1,5 +1,5 @@
 // The agent's session in-process: what the interface reads while a viewer is
-// connected (viewer_connected and the viewer's name) is set once the password
+// connected (agent.viewer_connected and the viewer's name) is set once the password
 // is accepted and cleared again when the viewer goes, and never set for a
 // viewer that fails to authenticate.
 #include <gtest/gtest.h>
@@ -93,21 +93,21 @@ struct SessionState : ::testing::Test {
     }
     void SetUp() override
     {
-        agent_config.current_password.set("Sekr3t");
+        agent.config.current_password.set("Sekr3t");
         ctx = agent_context();
         listener = listen_loopback(port);
         // One session on a thread of its own, as on the accept thread.
-        agent = std::thread([this] {
+        session_thread = std::thread([this] {
             SOCKET s = accept(listener, nullptr, nullptr);
             if (s != INVALID_SOCKET)
-                run_viewer_session(s, ctx, "127.0.0.1:test", nullptr);
+                run_viewer_session(UniqueSocket(s), ctx, "127.0.0.1:test", nullptr);
             session_over = true;
         });
     }
     void TearDown() override
     {
         closesocket(listener);
-        agent.join();
+        session_thread.join();
         SSL_CTX_free(ctx);
     }
 
@@ -115,14 +115,14 @@ struct SessionState : ::testing::Test {
     SSL_CTX* ctx = nullptr;
     SOCKET listener = INVALID_SOCKET;
     std::uint16_t port = 0;
-    std::thread agent;
+    std::thread session_thread;
     std::atomic<bool> session_over{false};
 };
 ULONG_PTR SessionState::gdiplus_token = 0;
 
 TEST_F(SessionState, SetWhileAnAuthorisedViewerStreamsAndClearedWhenItLeaves)
 {
-    ASSERT_FALSE(viewer_connected);
+    ASSERT_FALSE(agent.viewer_connected);
     TestViewer viewer(port);
     ASSERT_TRUE(viewer.connected);
     ASSERT_TRUE(send_msg(viewer.ssl, MSG_AUTH, "Sekr3t", 6));
@@ -132,13 +132,13 @@ TEST_F(SessionState, SetWhileAnAuthorisedViewerStreamsAndClearedWhenItLeaves)
     for (int i = 0; i < 50 && frames < 2; ++i)
         frames += viewer.next_type() == MSG_FRAME;
     ASSERT_EQ(frames, 2);
-    EXPECT_TRUE(viewer_connected);
-    EXPECT_EQ(viewer_name.get(), L"127.0.0.1:test");
+    EXPECT_TRUE(agent.viewer_connected);
+    EXPECT_EQ(agent.viewer_name.get(), L"127.0.0.1:test");
 
     viewer.hang_up();
     ASSERT_TRUE(wait_until([this] { return session_over.load(); }));
-    EXPECT_FALSE(viewer_connected);
-    EXPECT_EQ(viewer_name.get(), L"");
+    EXPECT_FALSE(agent.viewer_connected);
+    EXPECT_EQ(agent.viewer_name.get(), L"");
 }
 
 TEST_F(SessionState, NeverSetForAWrongPassword)
@@ -148,8 +148,8 @@ TEST_F(SessionState, NeverSetForAWrongPassword)
     ASSERT_TRUE(send_msg(viewer.ssl, MSG_AUTH, "wrong", 5));
     EXPECT_EQ(viewer.next_type(), -1);  // the agent only closes
     ASSERT_TRUE(wait_until([this] { return session_over.load(); }));
-    EXPECT_FALSE(viewer_connected);
-    EXPECT_EQ(viewer_name.get(), L"");
+    EXPECT_FALSE(agent.viewer_connected);
+    EXPECT_EQ(agent.viewer_name.get(), L"");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "net/relay_client.h"
 #include "net/tls.h"
 #include "test_support.h"
+#include "viewer/viewer.h"
 
 namespace {
 
@@ -68,12 +69,14 @@ TEST_F(TlsClient, PinnedAgentAuthenticatesOverFramedMessages)
     TempDir dir;
     Child agent;
     start_agent(agent, dir, L"server", 55621);
-    SSL_CTX* ctx = create_client_tls_context();
+    const SslCtxPtr ctx = open_viewer_tls_context();
     ASSERT_NE(ctx, nullptr);
-    SOCKET s = connect_loopback(55621);
-    ASSERT_NE(s, INVALID_SOCKET);
-    SSL* ssl = connect_tls(s, ctx);
-    ASSERT_NE(ssl, nullptr);
+    UniqueSocket s(connect_loopback(55621));
+    ASSERT_TRUE(s);
+    SslPtr session = viewer_tls_handshake(s.get(), ctx.get());
+    ASSERT_NE(session, nullptr);
+    SSL* ssl = session.get();
+    TlsConnection connection(std::move(s), std::move(session));
     ASSERT_TRUE(send_msg(ssl, MSG_AUTH, "pw", 2));
     Message reply;
     ASSERT_TRUE(read_msg(ssl, reply));
@@ -84,8 +87,8 @@ TEST_F(TlsClient, PinnedAgentAuthenticatesOverFramedMessages)
     ASSERT_TRUE(send_msg(ssl, MSG_PING, big.data(), big.size()));
     ASSERT_TRUE(read_msg(ssl, reply));
     EXPECT_EQ(reply.type, MSG_PONG);
-    close_tls(ssl, s);
-    SSL_CTX_free(ctx);
+    free_message(reply);
+    connection = TlsConnection();  // our farewell, then the socket closes
     EXPECT_TRUE(agent.wait_for_output("[-] Зритель отключился: 127.0.0.1:", START_TIMEOUT));
 }
 
@@ -94,15 +97,13 @@ TEST_F(TlsClient, AnotherCertificateFailsWithItsMessageBox)
     TempDir dir;
     Child agent;
     start_agent(agent, dir, L"other", 55622);
-    SSL_CTX* ctx = create_client_tls_context();
+    const SslCtxPtr ctx = open_viewer_tls_context();
     ASSERT_NE(ctx, nullptr);
-    SOCKET s = connect_loopback(55622);
-    ASSERT_NE(s, INVALID_SOCKET);
-    EXPECT_NE(box_raised_by([&] { return connect_tls(s, ctx); })
+    const UniqueSocket s(connect_loopback(55622));
+    ASSERT_TRUE(s);
+    EXPECT_NE(box_raised_by([&] { return viewer_tls_handshake(s.get(), ctx.get()); })
                   .find("TLS не удался (сертификат не тот или сервер не TLS)."),
               std::string::npos);
-    closesocket(s);
-    SSL_CTX_free(ctx);
     EXPECT_TRUE(agent.wait_for_output("[!] Отклонено (TLS): 127.0.0.1:", START_TIMEOUT));
 }
 
@@ -111,7 +112,7 @@ TEST_F(TlsClient, MissingPinnedCertificateStopsBeforeAnyConnection)
     const std::wstring crt = test_bin_dir() + L"server.crt";
     const std::wstring aside = crt + L".aside";
     ASSERT_TRUE(MoveFileW(crt.c_str(), aside.c_str()));
-    std::string text = box_raised_by([] { return create_client_tls_context(); });
+    std::string text = box_raised_by([] { return open_viewer_tls_context(); });
     MoveFileW(aside.c_str(), crt.c_str());
     EXPECT_NE(text.find("Нет файла server.crt рядом с приложением."), std::string::npos) << text;
 }

@@ -77,8 +77,8 @@ void watch_stdin()
         HWND box = shown_box.load();
         if (box && IsWindow(box))
             PostMessageW(box, WM_COMMAND, IDOK, 0);
-        else if (viewer_session.viewer_window)
-            PostMessageW(viewer_session.viewer_window, WM_CLOSE, 0, 0);
+        else if (viewer.session.viewer_window)
+            PostMessageW(viewer.session.viewer_window, WM_CLOSE, 0, 0);
     }
 }
 
@@ -122,8 +122,8 @@ int main(int argc, char** argv)
 
     launch_viewer(entry);
     bool window_told = false, image_told = false;
-    for (unsigned tick = 1; viewer_open; ++tick) {
-        HWND window = viewer_session.viewer_window;
+    for (unsigned tick = 1; viewer.open; ++tick) {
+        HWND window = viewer.session.viewer_window;
         if (window && !window_told) {
             RECT client;
             GetClientRect(window, &client);
@@ -131,14 +131,14 @@ int main(int argc, char** argv)
             SetForegroundWindow(window);
             window_told = true;
         }
-        if (window && !image_told && viewer_session.image_rect.right > 0) {
-            const ImageRect& image = viewer_session.image_rect;
+        if (window && !image_told && viewer.session.image_rect.right > 0) {
+            const ImageRect& image = viewer.session.image_rect;
             print_rect("image", window, RECT{image.left, image.top, image.right, image.bottom});
             image_told = true;
         }
         if (print_rates && window && tick % 20 == 0)
-            std::printf("rate %d %d\n", viewer_session.fps_x10.load(),
-                        viewer_session.latency_ms.load());
+            std::printf("rate %d %d\n", viewer.session.fps_x10.load(),
+                        viewer.session.latency_ms.load());
         Sleep(50);
     }
     std::printf("closed\n");

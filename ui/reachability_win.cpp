@@ -1,21 +1,19 @@
-#include "net/reachability.h"
+#include "ui/reachability.h"
 
 #include "app/agent_state.h"
 #include "app/win_util.h"
 #include "net/relay_client.h"
-#include "ui/main_window.h"
-#include "ui/saved_list.h"
+#include "ui/ui_state.h"
 
 namespace {
 
-constexpr UINT WM_REACHABILITY = WM_APP + 3;
 constexpr DWORD PASS_INTERVAL_MS = 10000;
 constexpr unsigned VERSION_EVERY_PASSES = 6;  // about once a minute
 
 void notify_main_window()
 {
-    if (main_window)
-        PostMessageW(main_window, WM_REACHABILITY, 0, 0);
+    if (ui.main_window)
+        PostMessageW(ui.main_window, WM_REACHABILITY, 0, 0);
 }
 
 int probe_entry(const ServerEntry& entry)
@@ -30,15 +28,15 @@ int probe_entry(const ServerEntry& entry)
 // across a network wait.
 void probe_saved_computers()
 {
-    EnterCriticalSection(&saved_list_lock);
-    const std::vector<ServerEntry> entries = saved_list;
-    LeaveCriticalSection(&saved_list_lock);
+    EnterCriticalSection(&ui.saved_list_lock);
+    const std::vector<ServerEntry> entries = ui.saved_list;
+    LeaveCriticalSection(&ui.saved_list_lock);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const int result = probe_entry(entries[i]);
-        EnterCriticalSection(&saved_list_lock);
-        if (i < reachability.size())
-            reachability[i] = result;
-        LeaveCriticalSection(&saved_list_lock);
+        EnterCriticalSection(&ui.saved_list_lock);
+        if (i < ui.reachability.size())
+            ui.reachability[i] = result;
+        LeaveCriticalSection(&ui.saved_list_lock);
     }
 }
 
@@ -47,11 +45,12 @@ void probe_saved_computers()
 DWORD WINAPI reachability_poller(void*)
 {
     init_saved_list_lock();
+    const AgentConfig& config = agent.config;
     for (unsigned pass = 0;; ++pass) {
-        if (!agent_config.relay_host.empty() && pass % VERSION_EVERY_PASSES == 0) {
+        if (!config.relay_host.empty() && pass % VERSION_EVERY_PASSES == 0) {
             std::string version;
-            relay_query_version(version);  // empty on failure
-            relay_info.set(version);
+            relay_query_version(config.relay_host, config.relay_port, version);  // empty on failure
+            agent.relay_info.set(version);
             notify_main_window();
         }
         probe_saved_computers();

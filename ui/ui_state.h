@@ -1,0 +1,24 @@
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "ui/saved_list.h"
+
+// The interface's process-wide state: its windows, null until made, and the
+// saved computers with what the poller found out about them.
+struct UiState {
+    HWND main_window = nullptr;
+    HWND tray_window = nullptr;    // the tray icon's hidden window
+    HWND banner_window = nullptr;  // the always-on-top banner
+
+    // Shared by the main thread and the reachability poller, under saved_list_lock.
+    std::vector<ServerEntry> saved_list;
+    std::vector<int> reachability;  // per entry: 1 reachable, 0 not, -1 unknown
+    CRITICAL_SECTION saved_list_lock;
+};
+
+extern UiState ui;
+
+// Initialises ui.saved_list_lock once; every thread that takes it calls this first.
+void init_saved_list_lock();
