@@ -76,7 +76,8 @@ void run_viewer_session(UniqueSocket socket, SSL_CTX* ctx, const std::string& la
         return;
     }
 
-    send_msg(connection.ssl.get(), MSG_AUTH_OK, nullptr, 0);  // a broken link shows at the next read
+    // A broken link shows at the next read.
+    send_msg(connection.ssl.get(), MSG_AUTH_OK, nullptr, 0);
     if (address)
         reset_failures(agent.bans, *address);
     set_timeout(s, SO_RCVTIMEO, STREAM_RECEIVE_TIMEOUT_MS);
