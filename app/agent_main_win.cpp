@@ -80,15 +80,15 @@ void settle_password(const StoredPassword& stored)
     if (!stored.plain.empty() || stored.protected_.empty())
         save_agent_password();
     log_info("[i] Пароль задан (хранится зашифрованным), авто-бан после %d неудач.\n",
-                MAX_AUTH_FAILURES);
+             MAX_AUTH_FAILURES);
 }
 
 void print_relay_mode()
 {
     std::string id = agent.config.relay_id.get();
     log_info("[i] Режим релея: %s:%u id=%s\n", agent.config.relay_host.c_str(),
-                unsigned(agent.config.relay_port),
-                id.empty() ? "(выдаст релей, закрепится после первого подключения)" : id.c_str());
+             unsigned(agent.config.relay_port),
+             id.empty() ? "(выдаст релей, закрепится после первого подключения)" : id.c_str());
 }
 
 // Direct mode's listener; empty after the failure line was written.
@@ -192,7 +192,7 @@ int agent_main(int argc, char** argv)
     if (relay_mode) {
         log_info("=== Orvane (релей) ===\n");
         log_info("Жду клиента через релей %s id=%s\n", agent.config.relay_host.c_str(),
-                    agent.config.relay_id.get().c_str());
+                 agent.config.relay_id.get().c_str());
     } else {
         listener = open_listener(agent.config.port);
         if (!listener)

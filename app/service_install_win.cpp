@@ -48,13 +48,13 @@ int install_service()
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
         log_info("[!] OpenSCManager: ошибка %lu (запусти cmd от администратора).\n",
-                    GetLastError());
+                 GetLastError());
         return 1;
     }
     const UniqueServiceHandle service(
         CreateServiceW(manager.get(), SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                       command, nullptr, nullptr, nullptr, nullptr, nullptr));
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                       nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_EXISTS) {
@@ -79,7 +79,8 @@ int uninstall_service()
         log_info("[!] OpenSCManager: ошибка %lu (нужен администратор).\n", GetLastError());
         return 1;
     }
-    const UniqueServiceHandle service(OpenServiceW(manager.get(), SERVICE_NAME, DELETE | SERVICE_STOP));
+    const UniqueServiceHandle service(
+        OpenServiceW(manager.get(), SERVICE_NAME, DELETE | SERVICE_STOP));
     if (!service) {
         log_info("[!] Служба не найдена (ошибка %lu).\n", GetLastError());
         return 1;

@@ -103,8 +103,8 @@ AreaRefresh refresh_capture_geometry(CaptureGeometry& geometry, FrameHistory& hi
         return AreaRefresh::same;
 
     log_info("[i] capture area %dx%d at (%d,%d), monitor %d of %d\n", choice.rect.width,
-                choice.rect.height, choice.rect.left, choice.rect.top, choice.index,
-                int(geometry.monitors.size()));
+             choice.rect.height, choice.rect.left, choice.rect.top, choice.index,
+             int(geometry.monitors.size()));
     return take_area(geometry, history, choice.rect) ? AreaRefresh::changed
                                                      : AreaRefresh::unusable;
 }

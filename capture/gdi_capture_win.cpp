@@ -6,10 +6,7 @@
 #include "app/win_handles.h"
 #include "capture/screen_capture.h"
 
-CaptureState::~CaptureState()
-{
-    close_capture_desktop(*this);
-}
+CaptureState::~CaptureState() { close_capture_desktop(*this); }
 
 void release_capture_objects(CaptureState& state)
 {

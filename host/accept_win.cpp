@@ -36,7 +36,7 @@ bool admit(const std::string& address, const std::string& label)
     }
     if (!agent.config.accept_connections) {
         log_info("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
-                    label.c_str());
+                 label.c_str());
         return false;
     }
     return true;
@@ -104,8 +104,8 @@ void publish_relay_id(const std::string& id)
 // Returns the socket once the relay has said "ID ..."; empty otherwise.
 UniqueSocket register_at_relay(const std::string& wanted, std::string& id)
 {
-    UniqueSocket s = relay_connect(agent.config.relay_host, agent.config.relay_port,
-                                   register_request(wanted));
+    UniqueSocket s =
+        relay_connect(agent.config.relay_host, agent.config.relay_port, register_request(wanted));
     if (!s)
         return s;
     prepare_registration_socket(s.get());
@@ -138,8 +138,8 @@ RelayWait wait_for_relay(SOCKET s, const std::string& id)
             return RelayWait::Failed;
         if (ready > 0)
             return RelayWait::Spoke;
-        const int status = relay_query_status(agent.config.relay_host, agent.config.relay_port,
-                                              id, 5000);
+        const int status =
+            relay_query_status(agent.config.relay_host, agent.config.relay_port, id, 5000);
         if (status != 0)
             continue;  // online, or unclear: keep waiting on the same connection
         // The relay may be handing a viewer over right now.
@@ -163,7 +163,7 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
     UniqueSocket s = register_at_relay(wanted, id);
     if (!s) {
         log_info("[!] Релей: регистрация не удалась (id занят или релей недоступен). "
-                    "Повтор через 3с.\n");
+                 "Повтор через 3с.\n");
         return 3000;
     }
     print_id_block(id);
@@ -182,7 +182,7 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
         return 1000;
     if (!agent.config.accept_connections) {
         log_info("[x] Входящее подключение отклонено (подключения запрещены вручную): %s\n",
-                    label.c_str());
+                 label.c_str());
         return 200;
     }
     run_viewer_session(std::move(s), tls, label, nullptr);
@@ -203,7 +203,8 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
 
 DWORD WINAPI accept_thread(void* raw)
 {
-    const AcceptThreadArgs args = *std::unique_ptr<AcceptThreadArgs>(static_cast<AcceptThreadArgs*>(raw));
+    const AcceptThreadArgs args =
+        *std::unique_ptr<AcceptThreadArgs>(static_cast<AcceptThreadArgs*>(raw));
     if (agent.config.relay_host.empty())
         accept_direct(args.listener, args.tls);
     accept_relay(args.tls);

@@ -52,14 +52,13 @@ void record_failure_at(BanList& list, const std::string& path, const std::string
     }
     ++record.failures;
     log_info("[!] Неудачная попытка %d/%d: %s\n", record.failures, MAX_AUTH_FAILURES,
-                label.c_str());
+             label.c_str());
     if (record.failures < MAX_AUTH_FAILURES)
         return;
     record.banned_until = now + BAN_SECONDS;
     record.failures = 0;
     record.window_start = 0;
-    log_info("[X] ЗАБАНЕН на %ld мин: %s\n", static_cast<long>(BAN_SECONDS / 60),
-                address.c_str());
+    log_info("[X] ЗАБАНЕН на %ld мин: %s\n", static_cast<long>(BAN_SECONDS / 60), address.c_str());
     write_ban_list(list, path, now);  // unwritable: the ban holds in memory only
 }
 

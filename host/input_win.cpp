@@ -44,7 +44,7 @@ void apply_clipboard(const Message& message, ClipboardSyncState& clipboard)
     std::wstring error;
     if (apply_clipboard_files(clipboard, message.payload, message.size, error))
         log_info("[clip] файлы от зрителя положены в буфер обмена (%u байт)\n",
-                    unsigned(message.size));
+                 unsigned(message.size));
 }
 
 void dispatch(SSL* ssl, const Message& message, ClipboardSyncState& clipboard,

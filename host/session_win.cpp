@@ -32,9 +32,9 @@ bool authenticate(SSL* ssl)
     Message message;
     if (!read_msg(ssl, message, MAX_AUTH_MSG_LEN))
         return false;
-    const bool ok = message.type == MSG_AUTH &&
-                    password_matches(agent.config.current_password.get(), message.payload,
-                                     message.size);
+    const bool ok =
+        message.type == MSG_AUTH &&
+        password_matches(agent.config.current_password.get(), message.payload, message.size);
     free_message(message);
     return ok;
 }

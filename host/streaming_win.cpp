@@ -51,7 +51,7 @@ void make_thread_dpi_aware()
 
 struct Session {
     TlsConnection connection;
-    SSL* ssl = nullptr;  // connection's
+    SSL* ssl = nullptr;      // connection's
     std::string end_reason;  // why the connection failed, from the first failed read or write
     CaptureState capture;
     ClipboardSyncState clipboard;
@@ -137,7 +137,7 @@ bool pump(Session& s)
 void stream(Session& s, const std::string& label)
 {
     log_info("[i] GetSystemMetrics says %dx%d (virtual screen)\n",
-                GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+             GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     bool connected = pump(s);
     while (connected) {
         bool captured = false;
@@ -170,7 +170,8 @@ void stream_session(TlsConnection connection, const std::string& label)
 {
     make_thread_dpi_aware();
     {
-        auto session = std::make_unique<Session>();  // its buffers, capture and connection go with it
+        auto session =
+            std::make_unique<Session>();  // its buffers, capture and connection go with it
         session->connection = std::move(connection);
         session->ssl = session->connection.ssl.get();
         if (refresh_capture_area(session->capture, true))

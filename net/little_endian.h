@@ -26,9 +26,18 @@ void append_le(std::vector<std::uint8_t>& out, T value)
     put_le(out.data() + at, value);
 }
 
-inline void append_le16(std::vector<std::uint8_t>& out, std::uint16_t value) { append_le(out, value); }
-inline void append_le32(std::vector<std::uint8_t>& out, std::uint32_t value) { append_le(out, value); }
-inline void append_le64(std::vector<std::uint8_t>& out, std::uint64_t value) { append_le(out, value); }
+inline void append_le16(std::vector<std::uint8_t>& out, std::uint16_t value)
+{
+    append_le(out, value);
+}
+inline void append_le32(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    append_le(out, value);
+}
+inline void append_le64(std::vector<std::uint8_t>& out, std::uint64_t value)
+{
+    append_le(out, value);
+}
 
 // Reads fields in order from `size` bytes at `data`. A read that would run
 // past the end returns false and leaves the position where it was.

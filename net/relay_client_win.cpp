@@ -99,8 +99,8 @@ int probe_tcp(const std::string& host, unsigned port)
     const AddressList address = resolve_ipv4(host, port);
     if (!address)
         return -1;
-    const UniqueSocket owned(socket(address->ai_family, address->ai_socktype,
-                                    address->ai_protocol));
+    const UniqueSocket owned(
+        socket(address->ai_family, address->ai_socktype, address->ai_protocol));
     if (!owned)
         return -1;
     const SOCKET s = owned.get();

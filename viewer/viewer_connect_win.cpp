@@ -49,8 +49,8 @@ void reset_session()
 
 UniqueSocket connect_through_relay(const ViewerParams& params)
 {
-    UniqueSocket s = relay_connect(params.relay_host, params.relay_port,
-                                   "OVRELAY1 C " + params.relay_id + "\n");
+    UniqueSocket s =
+        relay_connect(params.relay_host, params.relay_port, "OVRELAY1 C " + params.relay_id + "\n");
     if (!s)
         return s;
     std::string answer;

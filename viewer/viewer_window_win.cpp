@@ -188,8 +188,7 @@ void queue_mouse_event(std::uint8_t action, std::uint16_t x, std::uint16_t y, st
 void update_viewer_title(HWND window)
 {
     SetWindowTextW(window, viewer_title(viewer.session.control_enabled,
-                                        viewer.session.monitor_count,
-                                        viewer.session.monitor_index)
+                                        viewer.session.monitor_count, viewer.session.monitor_index)
                                .c_str());
 }
 

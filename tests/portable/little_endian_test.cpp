@@ -13,8 +13,8 @@ TEST(LittleEndian, FieldsRoundTripInByteOrder)
     append_le16(out, 0x1234);
     append_le32(out, 0x89ABCDEF);
     append_le64(out, 0x0102030405060708ull);
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{0xAB, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x89, 0x08,
-                                               0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01}));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0xAB, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x89, 0x08, 0x07,
+                                              0x06, 0x05, 0x04, 0x03, 0x02, 0x01}));
     put_le16(out.data() + 1, 0xBEEF);
 
     LeReader r(out.data(), out.size());
@@ -36,9 +36,9 @@ TEST(LittleEndian, ReadsPastTheEndAreRefusedWithoutMoving)
 {
     const std::uint8_t bytes[] = {1, 2, 3, 4, 5};
     struct Case {
-        std::size_t size;      // bytes the reader may see
-        std::size_t skip;      // read first
-        int width;             // 2, 4 or 8: the field tried next
+        std::size_t size;  // bytes the reader may see
+        std::size_t skip;  // read first
+        int width;         // 2, 4 or 8: the field tried next
         bool fits;
     };
     const Case cases[] = {

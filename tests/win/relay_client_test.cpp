@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "app/agent_state.h"
-#include "ui/reachability.h"
 #include "net/relay_client.h"
 #include "test_support.h"
+#include "ui/reachability.h"
 #include "ui/ui_state.h"
 
 namespace {
