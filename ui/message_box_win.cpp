@@ -177,38 +177,11 @@ LRESULT CALLBACK message_box_proc(HWND box, UINT message, WPARAM wparam, LPARAM 
 
 HWND create_message_box(MessageBoxState& state)
 {
-    const MessageBoxLayout& layout = state.layout;
-    RECT outer{0, 0, layout.client_width, layout.client_height};
-    AdjustWindowRectEx(&outer, BOX_STYLE, FALSE, BOX_EX_STYLE);
-    const int width = outer.right - outer.left;
-    const int height = outer.bottom - outer.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    return CreateWindowExW(BOX_EX_STYLE, CLASS_NAME, L"Orvane", BOX_STYLE, x, y, width, height,
-                           state.owner, nullptr, GetModuleHandleW(nullptr), &state);
-}
-
-// Runs the box's own loop; a quit message that ends it early is handed on to
-// the loop outside, which would otherwise never see it.
-void run_modal_loop(HWND box, MessageBoxState& state)
-{
-    MSG msg;
-    while (!state.done) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            PostQuitMessage(int(msg.wParam));
-            break;
-        }
-        if (got == -1)
-            break;
-        if (!IsDialogMessageW(box, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    // The window points at this stack frame: it must not outlive the call.
-    if (!state.done)
-        DestroyWindow(box);
+    const RECT outer = centred_window_rect(state.layout.client_width, state.layout.client_height,
+                                           BOX_STYLE, BOX_EX_STYLE);
+    return CreateWindowExW(BOX_EX_STYLE, CLASS_NAME, L"Orvane", BOX_STYLE, outer.left, outer.top,
+                           outer.right - outer.left, outer.bottom - outer.top, state.owner,
+                           nullptr, GetModuleHandleW(nullptr), &state);
 }
 
 } // namespace
@@ -239,7 +212,7 @@ int show_message_box(HWND owner, const wchar_t* text, UINT flags)
     if (owner)
         EnableWindow(owner, FALSE);
     ShowWindow(box, SW_SHOW);
-    run_modal_loop(box, state);
+    run_modal_loop(box, state.done);
     if (owner) {
         EnableWindow(owner, TRUE);
         SetForegroundWindow(owner);

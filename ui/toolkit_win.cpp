@@ -377,3 +377,34 @@ HWND create_field_edit(HWND parent, int box_left, int box_top, int box_width, HF
         SendMessageW(edit, WM_SETFONT, WPARAM(font), TRUE);
     return edit;
 }
+
+RECT centred_window_rect(int client_width, int client_height, DWORD style, DWORD ex_style)
+{
+    RECT outer{0, 0, client_width, client_height};
+    AdjustWindowRectEx(&outer, style, FALSE, ex_style);
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    return {x, y, x + width, y + height};
+}
+
+void run_modal_loop(HWND window, const bool& done)
+{
+    MSG msg;
+    while (!done) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(int(msg.wParam));
+            break;
+        }
+        if (got == -1)
+            break;
+        if (!IsDialogMessageW(window, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    if (!done)
+        DestroyWindow(window);
+}

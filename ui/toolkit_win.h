@@ -99,6 +99,15 @@ struct DialogResources {
 };
 const DialogResources& dialog_resources();
 
+// The outer rectangle of a window with this client size and these styles,
+// centred on the primary screen.
+RECT centred_window_rect(int client_width, int client_height, DWORD style, DWORD ex_style);
+
+// A modal window's own loop on the calling thread, until `done` is set. A quit
+// message that ends it early is handed on to the loop outside; a window still
+// there at the end is destroyed, as it points at its caller's stack frame.
+void run_modal_loop(HWND window, const bool& done);
+
 // A borderless EDIT centred in a field box drawn by the parent at box_left,
 // box_top, box_width wide and FIELD_BOX_HEIGHT high.
 HWND create_field_edit(HWND parent, int box_left, int box_top, int box_width, HFONT font,

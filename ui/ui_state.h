@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "ui/saved_list.h"
@@ -16,6 +17,7 @@ struct UiState {
     std::vector<ServerEntry> saved_list;
     std::vector<int> reachability;  // per entry: 1 reachable, 0 not, -1 unknown
     CRITICAL_SECTION saved_list_lock;
+    std::wstring saved_list_path;  // servers.ini; set by the main window before the first load
 };
 
 extern UiState ui;

@@ -1,22 +1,11 @@
 #include <memory>
 
 #include "app/win_thread.h"
-#include "app/win_util.h"
+#include "credentials/protected_storage.h"
 #include "ui/message_box.h"
 #include "ui/password_dialog.h"
-#include "ui/saved_list.h"
+#include "ui/server_entry.h"
 #include "viewer/viewer.h"
-
-namespace {
-
-std::wstring password_title(const ServerEntry& entry)
-{
-    if (!entry.name.empty())
-        return L"Пароль — " + entry.name;
-    return L"Пароль — " + (entry.relay_host.empty() ? entry.host : entry.relay_id);
-}
-
-} // namespace
 
 void launch_viewer(const ServerEntry& entry)
 {
@@ -26,13 +15,15 @@ void launch_viewer(const ServerEntry& entry)
         return;
     }
     auto params = std::make_unique<ViewerParams>();
-    params->host = wide_to_ansi(entry.host);
+    params->host = to_ansi(entry.host);
     params->port = entry.port;
     params->password = entry.password;
-    params->relay_host = wide_to_ansi(entry.relay_host);
+    params->relay_host = to_ansi(entry.relay_host);
     params->relay_port = entry.relay_port;
-    params->relay_id = wide_to_ansi(entry.relay_id);
-    if (params->password.empty() && !ask_password(password_title(entry), params->password))
+    params->relay_id = to_ansi(entry.relay_id);
+    // Asked for this session only: a typed password is never stored.
+    if (params->password.empty() &&
+        !ask_password(password_prompt_title(entry), params->password))
         return;
     viewer.open = true;
     if (!start_thread(viewer_thread, std::move(params)))

@@ -20,18 +20,6 @@ constexpr UINT OWNER_PROBE = WM_APP + 8;    // records whether the box still exi
 constexpr UINT OWNER_DESTROY = WM_APP + 9;  // the owner destroys itself
 const wchar_t* const NO_CERT = L"Нет файла server.crt рядом с приложением.";
 
-template <typename Condition>
-bool wait_until(Condition condition, DWORD timeout_ms = WAIT_MS)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 // One box shown on a worker thread, optionally with an owner window made on
 // that thread, as the user-interface thread owns its windows.
 struct BoxRun {

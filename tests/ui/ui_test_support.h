@@ -2,6 +2,7 @@
 // Small fixtures for the toolkit's window tests.
 #include <windows.h>
 
+#include <chrono>
 #include <ostream>
 
 inline bool operator==(const RECT& a, const RECT& b)
@@ -25,3 +26,16 @@ struct TestParent {
 
 // A child's rectangle in its parent's client coordinates.
 RECT child_rect(HWND child);
+
+// Polls until the condition holds; false when it did not within timeout_ms.
+template <typename Condition>
+bool wait_until(Condition condition, DWORD timeout_ms = 15000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
