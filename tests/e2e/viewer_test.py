@@ -34,13 +34,20 @@ def display_of(state):
 class ViewerEnd(LineProcess):
     """viewer_demo.exe in the second prefix, with server.crt beside it."""
 
-    def __init__(self, state, *route, password=PASSWORD):
+    def __init__(self, state, *route, password=PASSWORD, stay=False):
+        """Without a password the entry has none and the viewer asks for it."""
         self.dir = tempfile.mkdtemp(prefix="orvane_viewer_")
         shutil.copy(os.path.join(Env.bin_dir, "viewer_demo.exe"), self.dir)
         shutil.copy(os.path.join(Env.bin_dir, "test-certs", "server.crt"), self.dir)
         self.state = state
-        super().__init__([Env.wine_run, "--state", state, "./viewer_demo.exe", "--password",
-                          password, *route], cwd=self.dir, start_new_session=True)
+        options = (["--stay"] if stay else []) + (["--password", password] if password else [])
+        super().__init__([Env.wine_run, "--state", state, "./viewer_demo.exe", *options, *route],
+                         cwd=self.dir, start_new_session=True)
+
+    def next_line(self, start, prefix, timeout=60):
+        """Index and text of the first line from `start` on that starts with prefix."""
+        index = self.wait(lambda l: l.startswith(prefix), start=start, timeout=timeout)
+        return index, self.snapshot()[index]
 
     def rect(self, what):
         """The L T R B of the first line that starts with `what`."""
@@ -62,7 +69,7 @@ class ViewerEnd(LineProcess):
     def close(self):
         if self.proc.poll() is None:
             try:
-                self.proc.stdin.write("close\n")
+                self.proc.stdin.write("cancel\nclose\nquit\n")
                 self.proc.stdin.flush()
                 self.proc.wait(20)
             except (BrokenPipeError, subprocess.TimeoutExpired):
@@ -234,7 +241,13 @@ class ViewerEndToEnd(unittest.TestCase):
         self.addCleanup(agent.stop)
         self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n"), agent.output())
         agent_id = re.search(r"  ID:     (\S+)\n", agent.output()).group(1)
-        viewer = self.start_viewer("--relay", f"127.0.0.1:{port}:{agent_id}")
+        # A connect-by-ID entry has no name: the prompt names the ID.
+        viewer = ViewerEnd(self.viewer_state, "--relay", f"127.0.0.1:{port}:{agent_id}",
+                           password=None)
+        self.addCleanup(viewer.close)
+        _, prompt = viewer.next_line(0, "prompt ")
+        self.assertEqual(prompt, "prompt Пароль — " + agent_id)
+        viewer.send("password " + PASSWORD)
         image = self.check_picture(viewer)
         self.check_click_moves_the_agent_pointer(viewer, image)
         viewer.close()
@@ -246,8 +259,48 @@ class ViewerEndToEnd(unittest.TestCase):
         self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
         viewer = self.start_viewer("--direct", "127.0.0.1:55681")
         self.check_picture(viewer)
+        self.assertFalse([l for l in viewer.snapshot() if l.startswith("prompt ")],
+                         "a stored password is not asked for")
         viewer.close()
         self.assertTrue(agent.wait_for("[-] Зритель отключился: 127.0.0.1:"), agent.output())
+
+    def test_a_missing_password_is_asked_for_and_one_viewer_at_a_time(self):
+        agent = Agent(f"[server]\nport=55683\npassword={PASSWORD}\n")
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
+        viewer = ViewerEnd(self.viewer_state, "--name", "Office", "--direct", "127.0.0.1:55683",
+                           password=None, stay=True)
+        self.addCleanup(viewer.close)
+
+        # Cancelling the prompt starts nothing.
+        at, prompt = viewer.next_line(0, "prompt ")
+        self.assertEqual(prompt, "prompt Пароль — Office")
+        viewer.send("cancel")
+        at, launched = viewer.next_line(at, "launched: ")
+        self.assertEqual(launched, "launched: none open")
+        time.sleep(1)
+        self.assertNotIn("127.0.0.1:", agent.output(), "nothing reached the agent")
+
+        for session in range(2):  # a launch works again once the window has closed
+            viewer.send("launch")
+            at, prompt = viewer.next_line(at + 1, "prompt ")
+            self.assertEqual(prompt, "prompt Пароль — Office")
+            viewer.send("password " + PASSWORD)
+            at, _ = viewer.next_line(at, "window ")
+            self.assertTrue(agent.wait_for("[+] Подключился зритель", count=session + 1),
+                            agent.output())
+            # While it is open, another launch is refused with a message.
+            viewer.send("launch")
+            at, box = viewer.next_line(at, "box ")
+            self.assertIn("Просмотр уже открыт. Закройте текущее окно.", box)
+            self.assertFalse([l for l in viewer.snapshot()[at:] if l.startswith("prompt ")])
+            viewer.send("close")  # the box
+            at, _ = viewer.next_line(at, "launched: open")
+            viewer.send("close")  # the window
+            at, _ = viewer.next_line(at, "closed")
+            self.assertTrue(agent.wait_for("[-] Зритель отключился", count=session + 1),
+                            agent.output())
+        self.assertNotIn("Неверный пароль", agent.output())
 
     def test_keys_and_clicks_reach_the_agent(self):
         # The real agent has nothing to show for Ctrl+Alt+Del under Wine, so
