@@ -39,6 +39,32 @@ void* form_state(HWND form, UINT message, LPARAM lparam);
 bool handle_form_message(HWND form, FormState& state, UINT message, WPARAM wparam,
                          LPARAM lparam, LRESULT& result);
 
+// The window procedure of a form whose state record is `State` (with its
+// FormState as member `form`): the shared handling first, then the dialog's
+// own on_create, on_paint and on_command, found next to `State`.
+template <typename State>
+LRESULT CALLBACK form_window_proc(HWND form, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    auto* state = static_cast<State*>(form_state(form, message, lparam));
+    if (!state)
+        return DefWindowProcW(form, message, wparam, lparam);
+    LRESULT result = 0;
+    if (handle_form_message(form, state->form, message, wparam, lparam, result))
+        return result;
+    switch (message) {
+    case WM_CREATE:
+        on_create(form, *state);
+        return 0;
+    case WM_PAINT:
+        on_paint(form, *state);
+        return 0;
+    case WM_COMMAND:
+        on_command(form, *state, LOWORD(wparam));
+        return 0;
+    }
+    return DefWindowProcW(form, message, wparam, lparam);
+}
+
 // The field's edit: a tab stop that takes no more than the store keeps.
 HWND create_form_edit(HWND form, const FormField& field);
 void create_form_buttons(HWND form, std::span<const FormButton> buttons);

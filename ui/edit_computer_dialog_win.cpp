@@ -130,33 +130,11 @@ void on_paint(HWND dialog, const EditDialogState& state)
     paint_form(dialog, edit_dialog_card(), edit_dialog_fields(), texts, state.form.focused_edit);
 }
 
-LRESULT CALLBACK edit_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    auto* state = static_cast<EditDialogState*>(form_state(dialog, message, lparam));
-    if (!state)
-        return DefWindowProcW(dialog, message, wparam, lparam);
-    LRESULT result = 0;
-    if (handle_form_message(dialog, state->form, message, wparam, lparam, result))
-        return result;
-    switch (message) {
-    case WM_CREATE:
-        on_create(dialog, *state);
-        return 0;
-    case WM_PAINT:
-        on_paint(dialog, *state);
-        return 0;
-    case WM_COMMAND:
-        on_command(dialog, *state, LOWORD(wparam));
-        return 0;
-    }
-    return DefWindowProcW(dialog, message, wparam, lparam);
-}
-
 } // namespace
 
 bool edit_computer(HWND owner, ServerEntry& entry)
 {
-    static const bool registered = register_form_class(CLASS_NAME, edit_dialog_proc);
+    static const bool registered = register_form_class(CLASS_NAME, form_window_proc<EditDialogState>);
     EditDialogState state;
     state.form.owner = owner;
     state.entry = &entry;

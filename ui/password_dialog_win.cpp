@@ -38,33 +38,11 @@ void on_paint(HWND dialog, const PasswordDialogState& state)
                state.form.focused_edit);
 }
 
-LRESULT CALLBACK password_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    auto* state = static_cast<PasswordDialogState*>(form_state(dialog, message, lparam));
-    if (!state)
-        return DefWindowProcW(dialog, message, wparam, lparam);
-    LRESULT result = 0;
-    if (handle_form_message(dialog, state->form, message, wparam, lparam, result))
-        return result;
-    switch (message) {
-    case WM_CREATE:
-        on_create(dialog, *state);
-        return 0;
-    case WM_PAINT:
-        on_paint(dialog, *state);
-        return 0;
-    case WM_COMMAND:
-        on_command(dialog, *state, LOWORD(wparam));
-        return 0;
-    }
-    return DefWindowProcW(dialog, message, wparam, lparam);
-}
-
 } // namespace
 
 bool ask_password(const std::wstring& title, std::string& password)
 {
-    static const bool registered = register_form_class(CLASS_NAME, password_dialog_proc);
+    static const bool registered = register_form_class(CLASS_NAME, form_window_proc<PasswordDialogState>);
     PasswordDialogState state;
     state.output = &password;
     HWND dialog = registered ? create_form_window(CLASS_NAME, title.c_str(), PASSWORD_DIALOG_WIDTH,

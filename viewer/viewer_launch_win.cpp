@@ -7,11 +7,19 @@
 #include "ui/server_entry.h"
 #include "viewer/viewer.h"
 
+namespace {
+
+void tell_viewer_is_open()
+{
+    show_message_box(nullptr, L"Просмотр уже открыт. Закройте текущее окно.", MB_ICONINFORMATION);
+}
+
+} // namespace
+
 void launch_viewer(const ServerEntry& entry)
 {
     if (viewer.open) {
-        show_message_box(nullptr, L"Просмотр уже открыт. Закройте текущее окно.",
-                         MB_ICONINFORMATION);
+        tell_viewer_is_open();
         return;
     }
     auto params = std::make_unique<ViewerParams>();
@@ -25,7 +33,12 @@ void launch_viewer(const ServerEntry& entry)
     if (params->password.empty() &&
         !ask_password(password_prompt_title(entry), params->password))
         return;
-    viewer.open = true;
+    // The prompt's loop lets the main window start another launch meanwhile;
+    // whichever comes second must not start a second session.
+    if (viewer.open.exchange(true)) {
+        tell_viewer_is_open();
+        return;
+    }
     if (!start_thread(viewer_thread, std::move(params)))
         viewer.open = false;
 }

@@ -485,3 +485,85 @@ TEST_F(Viewer, OnlyOneViewerAtATimeAndNoPromptWithAStoredPassword)
     PostMessageW(viewer.session.viewer_window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(wait_until([] { return !viewer.open; }));
 }
+
+namespace {
+
+// The main window's stand-in: a second launch arrives while the first one's
+// password prompt runs its loop on this thread.
+constexpr UINT LAUNCH_AGAIN = WM_APP + 7;
+ServerEntry second_entry;
+LRESULT CALLBACK launcher_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == LAUNCH_AGAIN) {
+        launch_viewer(second_entry);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND other_prompt(HWND not_this)
+{
+    HWND found = nullptr;
+    wait_until([&] {
+        for (HWND w = FindWindowW(L"OVPwDlg", nullptr); w; w = FindWindowExW(nullptr, w, L"OVPwDlg", nullptr))
+            if (w != not_this && IsWindowVisible(w))
+                found = w;
+        return found != nullptr;
+    });
+    return found;
+}
+
+void answer_prompt(HWND prompt, const wchar_t* password)
+{
+    SendMessageW(GetDlgItem(prompt, 104), WM_SETTEXT, 0, LPARAM(password));
+    PostMessageW(GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0);
+}
+
+} // namespace
+
+TEST_F(Viewer, LaunchDuringAPasswordPromptStartsNoSecondSession)
+{
+    FakeAgent agent(FakeAgent::Mode::serve);
+    agent.first_frame = frame_payload(256, 128, {jpeg_tile(0, 0, 128, 128, 20, 20, 220)});
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = launcher_proc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"OrvaneTestLauncher";
+    RegisterClassW(&cls);
+    HWND launcher = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                    nullptr, cls.hInstance, nullptr);
+    ASSERT_NE(launcher, nullptr);
+    second_entry = direct_entry(agent.port, "");
+    second_entry.name = L"Second";
+
+    std::string box_text = "<no box>";
+    HWND first_window = nullptr;
+    std::thread driver([&] {
+        HWND first = other_prompt(nullptr);
+        ASSERT_NE(first, nullptr);
+        PostMessageW(launcher, LAUNCH_AGAIN, 0, 0);
+        HWND second = other_prompt(first);
+        ASSERT_NE(second, nullptr);
+        answer_prompt(second, L"second-pw");
+        ASSERT_TRUE(wait_until([] { return viewer.session.viewer_window != nullptr; }));
+        first_window = viewer.session.viewer_window;
+        answer_prompt(first, L"first-pw");
+        if (HWND box = wait_for_dialog(GetCurrentProcessId(), WAIT_MS)) {
+            box_text = dialog_text(box);
+            close_box(box);
+        }
+    });
+    ServerEntry first_entry = direct_entry(agent.port, "");
+    first_entry.name = L"First";
+    launch_viewer(first_entry);
+    driver.join();
+
+    EXPECT_NE(box_text.find("Просмотр уже открыт. Закройте текущее окно."), std::string::npos)
+        << box_text;
+    EXPECT_EQ(agent.password, "second-pw");
+    EXPECT_EQ(viewer.session.viewer_window, first_window) << "the session that started goes on";
+    EXPECT_TRUE(viewer.open);
+    PostMessageW(viewer.session.viewer_window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(wait_until([] { return !viewer.open; }));
+    DestroyWindow(launcher);
+}
