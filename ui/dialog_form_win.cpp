@@ -49,8 +49,8 @@ HWND create_form_edit(HWND form, const FormField& field)
 void create_form_buttons(HWND form, std::span<const FormButton> buttons)
 {
     for (const FormButton& b : buttons)
-        create_owner_button(form, b.text, b.rect.left, b.rect.top, b.rect.width(),
-                            b.rect.height(), b.id, dialog_resources().button, b.kind);
+        create_owner_button(form, b.text, b.rect.left, b.rect.top, b.rect.width(), b.rect.height(),
+                            b.id, dialog_resources().button, b.kind);
 }
 
 std::wstring edit_text(HWND edit, int max_chars)
@@ -135,8 +135,8 @@ void keep_form_focus(HWND form, FormState& state, WPARAM wparam)
 
 } // namespace
 
-bool handle_form_message(HWND form, FormState& state, UINT message, WPARAM wparam,
-                         LPARAM lparam, LRESULT& result)
+bool handle_form_message(HWND form, FormState& state, UINT message, WPARAM wparam, LPARAM lparam,
+                         LRESULT& result)
 {
     result = 0;
     switch (message) {
@@ -175,10 +175,13 @@ HFONT form_font(FormFont font)
 {
     const DialogResources& r = dialog_resources();
     switch (font) {
-    case FormFont::Title: return r.title;
-    case FormFont::Hint: return r.hint;
+    case FormFont::Title:
+        return r.title;
+    case FormFont::Hint:
+        return r.hint;
     case FormFont::Label:
-    default: return r.label;
+    default:
+        return r.label;
     }
 }
 
@@ -202,8 +205,7 @@ void paint_form(HWND form, const UiRect& card, std::span<const FormField> fields
                 const bool focused = focused_edit && GetDlgItem(form, field.id) == focused_edit;
                 fill_rounded_rect(canvas.graphics, box, 6.0f, Colour::Field);
                 stroke_rounded_rect(canvas.graphics, box, 6.0f,
-                                    focused ? Colour::Accent : Colour::Line,
-                                    focused ? 1.6f : 1.0f);
+                                    focused ? Colour::Accent : Colour::Line, focused ? 1.6f : 1.0f);
             }
         }
         // A font wider than Segoe UI (a fallback) cuts a label visibly.

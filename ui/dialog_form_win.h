@@ -36,8 +36,8 @@ void* form_state(HWND form, UINT message, LPARAM lparam);
 // Handling both dialogs share: edit colours, button painting, no erasing,
 // focus notifications, activation, close (a cancel) and destruction. True
 // when the message was handled, with its result in `result`.
-bool handle_form_message(HWND form, FormState& state, UINT message, WPARAM wparam,
-                         LPARAM lparam, LRESULT& result);
+bool handle_form_message(HWND form, FormState& state, UINT message, WPARAM wparam, LPARAM lparam,
+                         LRESULT& result);
 
 // The window procedure of a form whose state record is `State` (with its
 // FormState as member `form`): the shared handling first, then the dialog's

@@ -134,14 +134,15 @@ void on_paint(HWND dialog, const EditDialogState& state)
 
 bool edit_computer(HWND owner, ServerEntry& entry)
 {
-    static const bool registered = register_form_class(CLASS_NAME, form_window_proc<EditDialogState>);
+    static const bool registered =
+        register_form_class(CLASS_NAME, form_window_proc<EditDialogState>);
     EditDialogState state;
     state.form.owner = owner;
     state.entry = &entry;
     state.add_mode = is_new_entry(entry);
-    HWND dialog = registered ? create_form_window(CLASS_NAME, edit_dialog_title(state.add_mode),
-                                                  EDIT_DIALOG_WIDTH, EDIT_DIALOG_HEIGHT, owner,
-                                                  &state)
-                             : nullptr;
+    HWND dialog = registered
+                      ? create_form_window(CLASS_NAME, edit_dialog_title(state.add_mode),
+                                           EDIT_DIALOG_WIDTH, EDIT_DIALOG_HEIGHT, owner, &state)
+                      : nullptr;
     return dialog && run_form(dialog, state.form);
 }

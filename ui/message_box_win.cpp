@@ -180,8 +180,8 @@ HWND create_message_box(MessageBoxState& state)
     const RECT outer = centred_window_rect(state.layout.client_width, state.layout.client_height,
                                            BOX_STYLE, BOX_EX_STYLE);
     return CreateWindowExW(BOX_EX_STYLE, CLASS_NAME, L"Orvane", BOX_STYLE, outer.left, outer.top,
-                           outer.right - outer.left, outer.bottom - outer.top, state.owner,
-                           nullptr, GetModuleHandleW(nullptr), &state);
+                           outer.right - outer.left, outer.bottom - outer.top, state.owner, nullptr,
+                           GetModuleHandleW(nullptr), &state);
 }
 
 } // namespace

@@ -42,7 +42,8 @@ void on_paint(HWND dialog, const PasswordDialogState& state)
 
 bool ask_password(const std::wstring& title, std::string& password)
 {
-    static const bool registered = register_form_class(CLASS_NAME, form_window_proc<PasswordDialogState>);
+    static const bool registered =
+        register_form_class(CLASS_NAME, form_window_proc<PasswordDialogState>);
     PasswordDialogState state;
     state.output = &password;
     HWND dialog = registered ? create_form_window(CLASS_NAME, title.c_str(), PASSWORD_DIALOG_WIDTH,

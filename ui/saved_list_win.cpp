@@ -12,10 +12,7 @@ constexpr wchar_t GENERAL[] = L"General";
 // Far beyond any list of computers; a bigger file is not copied into memory.
 constexpr long long MAX_SAVED_LIST_FILE_BYTES = 16 << 20;
 
-std::wstring section_name(std::size_t number)
-{
-    return L"Server" + std::to_wstring(number);
-}
+std::wstring section_name(std::size_t number) { return L"Server" + std::to_wstring(number); }
 
 std::wstring read_text(const std::wstring& section, const wchar_t* key, std::size_t max_chars,
                        const std::wstring& path)
@@ -27,8 +24,8 @@ std::wstring read_text(const std::wstring& section, const wchar_t* key, std::siz
     return value;
 }
 
-std::uint16_t read_port(const std::wstring& section, const wchar_t* key,
-                        std::uint16_t default_port, const std::wstring& path)
+std::uint16_t read_port(const std::wstring& section, const wchar_t* key, std::uint16_t default_port,
+                        const std::wstring& path)
 {
     // Cut to 16 bits as the file has always been read.
     return std::uint16_t(GetPrivateProfileIntW(section.c_str(), key, default_port, path.c_str()));
@@ -94,7 +91,6 @@ bool write_entries(const std::vector<ServerEntry>& entries, const std::wstring& 
     return ok;
 }
 
-
 // A byte copy of the current file at `to` (none when there is no file), with
 // a fresh write time so that no cached view of an older `to` is taken for it.
 bool copy_current_file(const std::wstring& from, const std::wstring& to)
@@ -102,7 +98,7 @@ bool copy_current_file(const std::wstring& from, const std::wstring& to)
     std::string bytes;
     {
         UniqueHandle in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!in)
             return GetLastError() == ERROR_FILE_NOT_FOUND;
         LARGE_INTEGER size{};
@@ -116,18 +112,17 @@ bool copy_current_file(const std::wstring& from, const std::wstring& to)
             return false;
     }
     UniqueHandle out(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD put = 0;
-    return out &&
-           (bytes.empty() ||
-            (WriteFile(out.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) &&
-             put == bytes.size()));
+    return out && (bytes.empty() ||
+                   (WriteFile(out.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) &&
+                    put == bytes.size()));
 }
 
 bool flush_file(const std::wstring& path)
 {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     return file && FlushFileBuffers(file.get());
 }
 
@@ -143,9 +138,9 @@ bool write_saved_list(const std::vector<ServerEntry>& entries, const std::wstrin
     }
     const std::wstring fresh = path + L".new";
     DeleteFileW(fresh.c_str());  // what an interrupted save left
-    const char* failed = !copy_current_file(path, fresh)    ? "CopyFile"
-                         : !write_entries(entries, fresh)   ? "WritePrivateProfileStringW"
-                         : !flush_file(fresh)               ? "FlushFileBuffers"
+    const char* failed = !copy_current_file(path, fresh)  ? "CopyFile"
+                         : !write_entries(entries, fresh) ? "WritePrivateProfileStringW"
+                         : !flush_file(fresh)             ? "FlushFileBuffers"
                          : !MoveFileExW(fresh.c_str(), path.c_str(),
                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                              ? "MoveFileExW"
@@ -159,10 +154,7 @@ bool write_saved_list(const std::vector<ServerEntry>& entries, const std::wstrin
 
 } // namespace
 
-std::wstring default_saved_list_path()
-{
-    return exe_directory_w() + L"servers.ini";
-}
+std::wstring default_saved_list_path() { return exe_directory_w() + L"servers.ini"; }
 
 void load_saved_list()
 {

@@ -12,10 +12,7 @@ std::wstring password_prompt_title(const ServerEntry& entry)
     return L"Пароль — " + computer_label(entry);
 }
 
-bool is_new_entry(const ServerEntry& entry)
-{
-    return entry.host.empty() && entry.relay_id.empty();
-}
+bool is_new_entry(const ServerEntry& entry) { return entry.host.empty() && entry.relay_id.empty(); }
 
 const wchar_t* edit_dialog_title(bool add_mode)
 {
@@ -100,15 +97,12 @@ const std::array<FormButton, 2>& edit_dialog_buttons()
     return buttons;
 }
 
-UiRect edit_dialog_card()
-{
-    return {16, 16, 406, 574};
-}
+UiRect edit_dialog_card() { return {16, 16, 406, 574}; }
 
 const FormField& password_dialog_field()
 {
-    static const FormField field{PASSWORD_EDIT_ID, 36, 90, 288, FieldKind::Password,
-                                 MAX_PASSWORD_BYTES};
+    static const FormField field = {PASSWORD_EDIT_ID,  36, 90, 288, FieldKind::Password,
+                                    MAX_PASSWORD_BYTES};
     return field;
 }
 
@@ -116,8 +110,11 @@ const std::array<FormText, 2>& password_dialog_texts()
 {
     static const std::array<FormText, 2> texts{{
         {L"Введите пароль", {36, 34, 324, 62}, FormFont::Title, Colour::Ink, false},
-        {L"Пароль подключения к этому компьютеру", {36, 68, 324, 86}, FormFont::Label,
-         Colour::Muted, false},
+        {L"Пароль подключения к этому компьютеру",
+         {36, 68, 324, 86},
+         FormFont::Label,
+         Colour::Muted,
+         false},
     }};
     return texts;
 }
@@ -131,7 +128,4 @@ const std::array<FormButton, 2>& password_dialog_buttons()
     return buttons;
 }
 
-UiRect password_dialog_card()
-{
-    return {16, 16, 344, 204};
-}
+UiRect password_dialog_card() { return {16, 16, 344, 204}; }

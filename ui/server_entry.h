@@ -14,7 +14,8 @@ struct ServerEntry {
     std::wstring name;
     std::wstring host;  // file key "ip"
     std::uint16_t port = DEFAULT_AGENT_PORT;
-    std::string password;  // ANSI code page, plain while in memory; empty: asked at every connection
+    std::string
+        password;  // ANSI code page, plain while in memory; empty: asked at every connection
     std::wstring relay_host;
     std::uint16_t relay_port = DEFAULT_RELAY_PORT;
     std::wstring relay_id;
@@ -74,7 +75,10 @@ struct FormField {
     int box_left, box_top, box_width;
     FieldKind kind;
     int max_chars;
-    UiRect box() const { return {box_left, box_top, box_left + box_width, box_top + FIELD_BOX_HEIGHT}; }
+    UiRect box() const
+    {
+        return {box_left, box_top, box_left + box_width, box_top + FIELD_BOX_HEIGHT};
+    }
 };
 
 enum class FormFont { Title, Label, Hint };

@@ -30,8 +30,7 @@ void launch_viewer(const ServerEntry& entry)
     params->relay_port = entry.relay_port;
     params->relay_id = to_ansi(entry.relay_id);
     // Asked for this session only: a typed password is never stored.
-    if (params->password.empty() &&
-        !ask_password(password_prompt_title(entry), params->password))
+    if (params->password.empty() && !ask_password(password_prompt_title(entry), params->password))
         return;
     // The prompt's loop lets the main window start another launch meanwhile;
     // whichever comes second must not start a second session.

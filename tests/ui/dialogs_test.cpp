@@ -37,10 +37,7 @@ void type_into(HWND dialog, int id, const std::wstring& text)
     SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, LPARAM(text.c_str()));
 }
 
-void click(HWND dialog, int id)
-{
-    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-}
+void click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 // The validation box the dialog shows: its text, after answering it.
 std::string answer_box()
@@ -253,8 +250,10 @@ bool border_is(HWND dialog, const FormField& field, Colour colour)
     const COLORREF want = to_colorref(colour);
     for (int x = field.box_left - 1; x <= field.box_left + 1; ++x) {
         const COLORREF got = screen_pixel(dialog, x, field.box_top + FIELD_BOX_HEIGHT / 2);
-        if (std::abs(GetRValue(got) - GetRValue(want)) + std::abs(GetGValue(got) - GetGValue(want)) +
-                std::abs(GetBValue(got) - GetBValue(want)) < 24)
+        if (std::abs(GetRValue(got) - GetRValue(want)) +
+                std::abs(GetGValue(got) - GetGValue(want)) +
+                std::abs(GetBValue(got) - GetBValue(want)) <
+            24)
             return true;
     }
     return false;
@@ -272,7 +271,8 @@ TEST(EditComputer, PaintsTheFormAndTheFocusedFieldFollowsTab)
         EXPECT_EQ(client, RECT({0, 0, 422, 590}));
         const FormField& name = edit_dialog_fields()[0];
         const FormField& host = edit_dialog_fields()[1];
-        EXPECT_TRUE(wait_until([&] { return screen_pixel(dialog, 4, 4) == to_colorref(Colour::White); }));
+        EXPECT_TRUE(
+            wait_until([&] { return screen_pixel(dialog, 4, 4) == to_colorref(Colour::White); }));
         EXPECT_EQ(screen_pixel(dialog, 24, 70), to_colorref(Colour::Card));
         EXPECT_EQ(screen_pixel(dialog, 44, 120), to_colorref(Colour::Field)) << "name box";
         EXPECT_TRUE(wait_until([&] { return border_is(dialog, name, Colour::Accent); }))
@@ -305,14 +305,26 @@ TEST(AskPassword, ReturnsWhatWasTypedUnderTheGivenTitle)
         std::string password;
     };
     const Case cases[] = {
-        {[](HWND d) { type_into(d, PASSWORD_EDIT_ID, L"Sekr3t пароль"); click(d, IDOK); }, true,
-         to_cp1251("Sekr3t пароль")},
+        {[](HWND d) {
+             type_into(d, PASSWORD_EDIT_ID, L"Sekr3t пароль");
+             click(d, IDOK);
+         },
+         true, to_cp1251("Sekr3t пароль")},
         {[](HWND d) { click(d, IDOK); }, true, ""},  // an empty password, confirmed
-        {[](HWND d) { type_into(d, PASSWORD_EDIT_ID, L"x"); click(d, IDCANCEL); }, false,
-         "untouched"},
-        {[](HWND d) { type_into(d, PASSWORD_EDIT_ID, L"x");
-                      PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, false, "untouched"},
-        {[](HWND d) { type_into(d, PASSWORD_EDIT_ID, std::wstring(300, L'я')); click(d, IDOK); },
+        {[](HWND d) {
+             type_into(d, PASSWORD_EDIT_ID, L"x");
+             click(d, IDCANCEL);
+         },
+         false, "untouched"},
+        {[](HWND d) {
+             type_into(d, PASSWORD_EDIT_ID, L"x");
+             PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+         },
+         false, "untouched"},
+        {[](HWND d) {
+             type_into(d, PASSWORD_EDIT_ID, std::wstring(300, L'я'));
+             click(d, IDOK);
+         },
          true, std::string(255, '\xFF')},  // the store's limit, in the ANSI code page
     };
     for (const Case& c : cases) {

@@ -21,8 +21,7 @@ const char* const FOREIGN_PW_ENC = "AQAAANCMnd8BFdERjHoAwE/Cl+sBAAAAYWJjZGVmZ2hp
 std::string describe(const ServerEntry& e)
 {
     return utf8(e.name) + "|" + utf8(e.host) + "|" + std::to_string(e.port) + "|" + e.password +
-           "|" + utf8(e.relay_host) + "|" + std::to_string(e.relay_port) + "|" +
-           utf8(e.relay_id);
+           "|" + utf8(e.relay_host) + "|" + std::to_string(e.relay_port) + "|" + utf8(e.relay_id);
 }
 
 std::vector<std::string> loaded_list()
@@ -112,7 +111,10 @@ TEST_F(Store, FilesLoadAndSaveInTheirLayout)
         std::vector<std::string> saved;
     };
     const Case cases[] = {
-        {"no file: an empty list, and a save makes the file", nullptr, {}, [] {
+        {"no file: an empty list, and a save makes the file",
+         nullptr,
+         {},
+         [] {
              ServerEntry e;
              e.host = L"10.0.0.7";
              ui.saved_list.push_back(e);
@@ -123,7 +125,8 @@ TEST_F(Store, FilesLoadAndSaveInTheirLayout)
          "[General]\ncount=3\n[Server1]\nname=Офис\nip=10.0.0.1\nport=5900\n"
          "[Server2]\nname=Пусто\nport=1\n"
          "[Server3]\nname=Дом\nrelay_host=relay.example\nrelay_id=123456789\n",
-         {"Офис|10.0.0.1|5900|||56000|", "Дом||55500||relay.example|56000|123456789"}, nullptr,
+         {"Офис|10.0.0.1|5900|||56000|", "Дом||55500||relay.example|56000|123456789"},
+         nullptr,
          {"[General] count=2",
           "[Server1] name=Офис ip=10.0.0.1 port=5900 pw_enc= relay_host= relay_port=56000 "
           "relay_id=",
@@ -131,12 +134,15 @@ TEST_F(Store, FilesLoadAndSaveInTheirLayout)
           "relay_id=123456789"}},
         {"ports above 65535 keep their low 16 bits",
          "[General]\ncount=1\n[Server1]\nip=10.0.0.2\nport=65537\nrelay_port=131071\n",
-         {"|10.0.0.2|1|||65535|"}, nullptr,
+         {"|10.0.0.2|1|||65535|"},
+         nullptr,
          {"[General] count=1",
           "[Server1] name= ip=10.0.0.2 port=1 pw_enc= relay_host= relay_port=65535 relay_id="}},
         {"deleting the last entry leaves no numbered section",
-         "[General]\ncount=1\n[Server1]\nname=A\nip=10.0.0.3\n", {"A|10.0.0.3|55500|||56000|"},
-         [] { ui.saved_list.clear(); }, {"[General] count=0"}},
+         "[General]\ncount=1\n[Server1]\nname=A\nip=10.0.0.3\n",
+         {"A|10.0.0.3|55500|||56000|"},
+         [] { ui.saved_list.clear(); },
+         {"[General] count=0"}},
         {"sections above both counts and foreign ones stay as they were",
          "[Other]\nkey=value\n[General]\ncount=2\n[Server1]\nip=10.0.0.4\n[Server2]\nip=10.0.0.5\n"
          "[Server7]\nip=10.0.0.6\n",
@@ -210,8 +216,9 @@ TEST_F(Store, FailedSaveIsToldAndChangesNothing)
             SetFileAttributesW(ui.saved_list_path.c_str(),
                                on ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
         },
-        [&](bool on) { on ? CreateDirectoryW(blocker.c_str(), nullptr)
-                          : RemoveDirectoryW(blocker.c_str()); },
+        [&](bool on) {
+            on ? CreateDirectoryW(blocker.c_str(), nullptr) : RemoveDirectoryW(blocker.c_str());
+        },
     };
     for (const auto& block : blocks) {
         block(true);

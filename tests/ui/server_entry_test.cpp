@@ -6,13 +6,25 @@
 
 TEST(ComputerForm, PortTextGivesThePortTheDefaultOrNothing)
 {
-    struct Case { const wchar_t* text; bool valid; std::uint16_t port; };
+    struct Case {
+        const wchar_t* text;
+        bool valid;
+        std::uint16_t port;
+    };
     const Case cases[] = {
-        {L"", true, 4321},     {L"0", true, 4321},      {L"00000", true, 4321},
-        {L"1", true, 1},       {L"65535", true, 65535}, {L"055500", true, 55500},
+        {L"", true, 4321},
+        {L"0", true, 4321},
+        {L"00000", true, 4321},
+        {L"1", true, 1},
+        {L"65535", true, 65535},
+        {L"055500", true, 55500},
         // Cut to 16 bits these would quietly name another port.
-        {L"65536", false, 0},  {L"70000", false, 0},    {L"99999999999999", false, 0},
-        {L"12a", false, 0},    {L"-1", false, 0},       {L" 80", false, 0},
+        {L"65536", false, 0},
+        {L"70000", false, 0},
+        {L"99999999999999", false, 0},
+        {L"12a", false, 0},
+        {L"-1", false, 0},
+        {L" 80", false, 0},
     };
     for (const Case& c : cases) {
         const PortText got = parse_port_text(c.text, 4321);
@@ -27,7 +39,10 @@ TEST(ComputerForm, ValidationNamesTheFirstProblem)
     const wchar_t* const no_route = L"Укажите IP для прямого подключения или релей.";
     const wchar_t* const no_id = L"Для релея нужен ID машины.";
     const wchar_t* const bad_port = L"Порт — число от 1 до 65535.";
-    struct Case { ComputerForm form; const wchar_t* error; };
+    struct Case {
+        ComputerForm form;
+        const wchar_t* error;
+    };
     const Case cases[] = {
         {{L"Office", L"", L"", L"", L"", L""}, no_route},
         {{L"", L"", L"99999", L"", L"", L"ID"}, no_route},  // the route comes first

@@ -505,7 +505,8 @@ HWND other_prompt(HWND not_this)
 {
     HWND found = nullptr;
     wait_until([&] {
-        for (HWND w = FindWindowW(L"OVPwDlg", nullptr); w; w = FindWindowExW(nullptr, w, L"OVPwDlg", nullptr))
+        for (HWND w = FindWindowW(L"OVPwDlg", nullptr); w;
+             w = FindWindowExW(nullptr, w, L"OVPwDlg", nullptr))
             if (w != not_this && IsWindowVisible(w))
                 found = w;
         return found != nullptr;
@@ -530,8 +531,8 @@ TEST_F(Viewer, LaunchDuringAPasswordPromptStartsNoSecondSession)
     cls.hInstance = GetModuleHandleW(nullptr);
     cls.lpszClassName = L"OrvaneTestLauncher";
     RegisterClassW(&cls);
-    HWND launcher = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                    nullptr, cls.hInstance, nullptr);
+    HWND launcher = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    cls.hInstance, nullptr);
     ASSERT_NE(launcher, nullptr);
     second_entry = direct_entry(agent.port, "");
     second_entry.name = L"Second";

@@ -11,7 +11,8 @@
 // LATENCY_MS" every second with --rates, "prompt TITLE" for each password
 // prompt, "box TEXT" for each message box (its texts joined by "|"),
 // "launched: open" or "launched: none open" each time launch_viewer returns
-// (whether a session is open then), and "closed" when a session is over. It ends once no session is open, unless
+// (whether a session is open then), and "closed" when a session is over. It ends once no session is
+// open, unless
 // --stay keeps it for more.
 // Lines on standard input:
 //   close          answers the box on screen, if any, with OK, else closes
@@ -50,7 +51,7 @@ bool parse(int argc, char** argv, ServerEntry& entry)
     for (bool* flag = nullptr; argc > 1; --argc, ++argv) {
         flag = std::strcmp(argv[1], "--rates") == 0  ? &print_rates
                : std::strcmp(argv[1], "--stay") == 0 ? &stay
-                                                      : nullptr;
+                                                     : nullptr;
         if (!flag)
             break;
         *flag = true;
