@@ -77,15 +77,15 @@ std::wstring agent_command_line()
     return L"\"" + std::wstring(exe, length) + L"\" --agent";
 }
 
-bool start_agent_on(const wchar_t* desktop, HANDLE token, std::wstring& command,
-                    void* environment, PROCESS_INFORMATION& process)
+bool start_agent_on(const wchar_t* desktop, HANDLE token, std::wstring& command, void* environment,
+                    PROCESS_INFORMATION& process)
 {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = const_cast<wchar_t*>(desktop);
     return CreateProcessAsUserW(token, nullptr, command.data(), nullptr, nullptr, FALSE,
-                                CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment,
-                                nullptr, &startup, &process);
+                                CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment, nullptr,
+                                &startup, &process);
 }
 
 } // namespace

@@ -4,8 +4,7 @@
 
 #include "service/session_watch.h"
 
-void report_status(ServiceHost& host, DWORD state, DWORD accepted, bool pending,
-                   DWORD exit_code)
+void report_status(ServiceHost& host, DWORD state, DWORD accepted, bool pending, DWORD exit_code)
 {
     std::lock_guard lock(host.status_lock);
     SERVICE_STATUS& status = host.status;

@@ -13,7 +13,8 @@ ServiceHost host;
 void WINAPI service_main(DWORD, wchar_t**)
 {
     host.launch_agent = launch_agent_in_active_session;
-    host.status_handle = RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_control_handler, &host);
+    host.status_handle =
+        RegisterServiceCtrlHandlerExW(SERVICE_NAME, service_control_handler, &host);
     if (!host.status_handle)
         return;
     run_service(host);

@@ -87,8 +87,8 @@ struct FakeLauncher {
     std::mutex lock;
     std::vector<UniqueHandle> agents;  // our own handles, for watching them
     std::vector<ULONGLONG> launch_ticks;
-    int sessionless_tries = 0;        // launches that find no session
-    bool unwaitable = false;          // hand out handles that only allow ending
+    int sessionless_tries = 0;  // launches that find no session
+    bool unwaitable = false;    // hand out handles that only allow ending
     bool earlier_alive_at_launch = false;
 
     void attach(ServiceHost& host)
@@ -214,7 +214,8 @@ TEST(ServiceLoop, RetriesMovesToTheNewSessionAndEndsTheAgentOnStop)
     bool agents_ended_when_stopped = false;
     host.publish = [&](const SERVICE_STATUS& status) {
         if (status.dwCurrentState == SERVICE_STOPPED)
-            agents_ended_when_stopped = has_ended(launcher.agent(0)) && has_ended(launcher.agent(1));
+            agents_ended_when_stopped =
+                has_ended(launcher.agent(0)) && has_ended(launcher.agent(1));
         std::lock_guard guard(log.lock);
         log.seen.push_back(status);
     };
@@ -229,9 +230,9 @@ TEST(ServiceLoop, RetriesMovesToTheNewSessionAndEndsTheAgentOnStop)
     expect_status(reports[0], SERVICE_START_PENDING, 0, 1, 3000);
     expect_status(reports[1], SERVICE_RUNNING, 0x81, 0, 0);
 
-    EXPECT_EQ(service_control_handler(SERVICE_CONTROL_SESSIONCHANGE, WTS_CONSOLE_CONNECT,
-                                      nullptr, &host),
-              DWORD(NO_ERROR));
+    EXPECT_EQ(
+        service_control_handler(SERVICE_CONTROL_SESSIONCHANGE, WTS_CONSOLE_CONNECT, nullptr, &host),
+        DWORD(NO_ERROR));
     ASSERT_TRUE(wait_until([&] { return launcher.agent(1) != nullptr; }, 20000));
     EXPECT_TRUE(has_ended(launcher.agent(0)));
     DWORD code = STILL_ACTIVE;
@@ -289,8 +290,8 @@ TEST(SessionWatch, ASignalIsClearedAndPostedToTheTrayWindow)
     tray_class.hInstance = GetModuleHandleW(nullptr);
     tray_class.lpszClassName = L"OrvaneTray";
     RegisterClassW(&tray_class);
-    HWND tray = CreateWindowExW(WS_EX_TOOLWINDOW, L"OrvaneTray", L"Orvane tray", WS_POPUP, 0, 0,
-                                0, 0, nullptr, nullptr, tray_class.hInstance, nullptr);
+    HWND tray = CreateWindowExW(WS_EX_TOOLWINDOW, L"OrvaneTray", L"Orvane tray", WS_POPUP, 0, 0, 0,
+                                0, nullptr, nullptr, tray_class.hInstance, nullptr);
     ASSERT_NE(tray, nullptr);
     // Held like the service's handle would be, so the event outlives each setter.
     UniqueHandle notify(CreateEventW(nullptr, TRUE, FALSE, SESSION_NOTIFY_EVENT));

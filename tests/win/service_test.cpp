@@ -51,8 +51,8 @@ DWORD service_pid()
     if (SC_HANDLE service = OpenServiceW(manager, L"OrvaneService", SERVICE_QUERY_STATUS)) {
         SERVICE_STATUS_PROCESS status{};
         DWORD size = 0;
-        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                 reinterpret_cast<BYTE*>(&status), sizeof status, &size))
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                 sizeof status, &size))
             pid = status.dwProcessId;
         CloseServiceHandle(service);
     }
@@ -144,8 +144,8 @@ struct LoggedOnSession : ::testing::Environment {
     HWND window = nullptr;
     void SetUp() override
     {
-        window = CreateWindowExW(0, L"STATIC", L"session", WS_POPUP, 0, 0, 1, 1, nullptr,
-                                 nullptr, nullptr, nullptr);
+        window = CreateWindowExW(0, L"STATIC", L"session", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 nullptr, nullptr);
         ASSERT_NE(window, nullptr);
     }
     void TearDown() override { DestroyWindow(window); }
@@ -216,7 +216,8 @@ TEST(Service, KeepsAnAgentRunningInTheSessionUntilStopped)
     install_agent(dir);
     write_file(dir.file(L"server.ini"),
                "[server]\nport=" + std::to_string(AGENT_PORT) + "\npassword=pw\n");
-    const std::string listening = "Слушаю порт " + std::to_string(AGENT_PORT) + ". Ожидаю зрителя...\n";
+    const std::string listening =
+        "Слушаю порт " + std::to_string(AGENT_PORT) + ". Ожидаю зрителя...\n";
 
     ASSERT_EQ(run_orvane(dir, {"--install"}).exit_code, 0u);
     ASSERT_EQ(wait_for_state(SERVICE_RUNNING), DWORD(SERVICE_RUNNING));
