@@ -6,18 +6,17 @@
 
 DWORD WINAPI watch_session_notify(void*)
 {
-    constexpr wchar_t NAME[] = L"Global\\OrvaneSessionNotify";
-    UniqueHandle event(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, NAME));
+    UniqueHandle event(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, SESSION_NOTIFY_EVENT));
     if (!event)
-        event.reset(CreateEventW(nullptr, TRUE, FALSE, NAME));
+        event.reset(CreateEventW(nullptr, TRUE, FALSE, SESSION_NOTIFY_EVENT));
     if (!event) {
         report_win32_failure("CreateEvent");
         return 0;
     }
     while (WaitForSingleObject(event.get(), INFINITE) == WAIT_OBJECT_0) {
         ResetEvent(event.get());
-        if (ui.tray_window)
-            PostMessageW(ui.tray_window, WM_REBUILD_UI, 0, 0);
+        if (HWND tray = ui.tray_window)
+            PostMessageW(tray, WM_REBUILD_UI, 0, 0);
     }
     return 0;
 }
