@@ -29,7 +29,7 @@ def frame(msg_type, payload=b""):
 class Agent:
     """orvane.exe with a server.ini of our choosing; output collected live."""
 
-    def __init__(self, ini, cert="server", key="server", args=(), files=None):
+    def __init__(self, ini, cert="server", key="server", args=(), files=None, state=None):
         self.dir = tempfile.mkdtemp(prefix="orvane_e2e_")
         certs = os.path.join(Env.bin_dir, "test-certs")
         shutil.copy(os.path.join(Env.bin_dir, "orvane.exe"), self.dir)
@@ -43,7 +43,7 @@ class Agent:
         self.lines = []
         self.lock = threading.Lock()
         self.proc = subprocess.Popen(
-            [Env.wine_run, "--state", Env.state, "./orvane.exe", *args],
+            [Env.wine_run, "--state", state or Env.state, "./orvane.exe", *args],
             cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, start_new_session=True)
         self.reader = threading.Thread(target=self._read, daemon=True)
