@@ -10,11 +10,10 @@ import ssl
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
-from agent_harness import Agent, Env, LineProcess, client_context
+from agent_harness import Agent, Env, LineProcess, client_context, start_relay
 from agent_relay_test import read_line
 from agent_session_test import read_ppm
 
@@ -146,14 +145,6 @@ class MainWindowEndToEnd(unittest.TestCase):
         cls.user.cleanup()
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
-    def start_relay(self):
-        relay = subprocess.Popen([Env.relay, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, text=True)
-        self.addCleanup(lambda: (relay.terminate(), relay.wait(10), relay.stdout.close()))
-        port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", relay.stdout.readline()).group(1))
-        threading.Thread(target=relay.stdout.read, daemon=True).start()
-        return port
-
     def start_agent(self, prefix, ini, files=None):
         agent = Agent(ini, state=prefix.state, files=files)
         self.addCleanup(agent.stop)
@@ -201,7 +192,7 @@ class MainWindowEndToEnd(unittest.TestCase):
         self.fail(f"pill dots {found}, wanted {dot}: {self.keep(shot)}")
 
     def test_user_connects_to_a_partner_by_id_through_the_relay(self):
-        relay_port = self.start_relay()
+        relay_port = start_relay(self)
         partner = self.start_agent(self.partner, relay_ini(relay_port, PASSWORD))
         partner_id = self.registered_id(partner)
 
