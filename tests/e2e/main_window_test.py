@@ -273,6 +273,75 @@ class MainWindowEndToEnd(unittest.TestCase):
         self.assertTrue(wait_until(
             lambda: re.search(rb"(?m)^accept_connections=1\r?$", partner.file("server.ini")), 10))
 
+    def servers_ini(self, agent):
+        data = agent.file("servers.ini") or b""
+        return data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("cp1251")
+
+    def test_saved_computers_are_added_edited_used_and_deleted(self):
+        relay_port = start_relay(self)
+        partner = self.start_agent(self.partner, relay_ini(relay_port, PASSWORD))
+        partner_id = self.registered_id(partner)
+        user = self.start_agent(self.user, relay_ini(relay_port, "Us3rPw"))
+        drive = self.driver(self.user)
+        self.assertIsNotNone(drive.window("OrvaneMain"), user.output())
+        self.assertEqual(drive.ask("state 3005"), "state 0 1", "an empty list hides")
+
+        # "Добавить": the partner through the relay, without a stored password.
+        drive.ask("click 3002")
+        self.assertIsNotNone(drive.window("OVEditDlg"), user.output())
+        for control, text in ((101, "Partner"), (105, "127.0.0.1"), (106, relay_port),
+                              (107, partner_id)):
+            drive.ask(f"settext {control} {text}")
+        drive.ask("click 1")
+        self.assertEqual(drive.ask("gone OVEditDlg"), "gone")
+        drive.window("OrvaneMain")
+        self.assertEqual(drive.ask("count"), "count 1")
+        self.assertEqual(drive.ask("state 3005"), "state 1 1")
+        self.assertTrue(wait_until(lambda: re.search(
+            rf"(?m)^count=1\r?\n(.*\n)*relay_id={partner_id}\r?$", self.servers_ini(user)), 10),
+            self.servers_ini(user))
+
+        # "Изменить" renames it in the list and in the file.
+        drive.ask("select 0")
+        drive.ask("click 3003")
+        self.assertIsNotNone(drive.window("OVEditDlg"))
+        drive.ask("settext 101 Partner PC")
+        drive.ask("click 1")
+        self.assertEqual(drive.ask("gone OVEditDlg"), "gone")
+        self.assertTrue(wait_until(
+            lambda: re.search(r"(?m)^name=Partner PC\r?$", self.servers_ini(user)), 10),
+            self.servers_ini(user))
+
+        # A double click connects; with no stored password the prompt asks,
+        # titled with the computer's name.
+        drive.window("OrvaneMain")
+        drive.ask("dblclick 0")
+        self.assertIsNotNone(drive.window("OVPwDlg"), user.output())
+        self.assertIn("Пароль — Partner PC", drive.ask("texts"))
+        drive.ask(f"settext 104 {PASSWORD}")
+        drive.ask("click 1")
+        self.assertIsNotNone(drive.window("OrvaneViewer", 60), user.output())
+        self.assertTrue(partner.wait_for(
+            f"[+] Подключился зритель (TLS, авторизован): relay id={partner_id}", 60),
+            partner.output())
+        drive.ask("close")
+        self.assertEqual(drive.ask("gone OrvaneViewer"), "gone")
+
+        # "Удалить" asks first; agreeing empties the list and the file.
+        drive.window("OrvaneMain")
+        drive.ask("select 0")
+        drive.ask("click 3004")
+        self.assertIsNotNone(drive.window("OrvaneMsgBox"))
+        self.assertIn("Удалить выбранный компьютер?", drive.ask("texts"))
+        drive.ask("command 6")
+        drive.window("OrvaneMain")
+        self.assertTrue(wait_until(lambda: drive.ask("count") == "count 0", 10))
+        self.assertEqual(drive.ask("state 3005"), "state 0 1")
+        self.assertTrue(wait_until(
+            lambda: re.search(r"(?m)^count=0\r?$", self.servers_ini(user)), 10),
+            self.servers_ini(user))
+        self.assertNotIn("[Server1]", self.servers_ini(user))
+
     def test_closing_without_the_tray_ends_the_agent(self):
         # A relay that does not answer: the agent keeps trying to reach it.
         agent = self.start_agent(self.user, relay_ini(free_port(), PASSWORD, "close_to_tray=0\n"))
