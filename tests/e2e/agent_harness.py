@@ -100,11 +100,16 @@ class Agent:
     def hide_main_window(self):
         """Closes the main window to the tray, as a user would, so that the
         screen shows only what the test put there. True once done."""
-        done = subprocess.run(
-            [Env.wine_run, "--state", self.state, os.path.join(Env.bin_dir, "window_driver.exe")],
-            input="wait OrvaneMain 60\nclose\ngone OrvaneMain 30\n", capture_output=True,
-            text=True, timeout=180)
-        return "window " in done.stdout and "gone" in done.stdout
+        # Files, not pipes: a Wine background process may keep a pipe open.
+        with tempfile.TemporaryFile("w+") as commands, tempfile.TemporaryFile("w+") as answers:
+            commands.write("wait OrvaneMain 60\nclose\ngone OrvaneMain 30\n")
+            commands.seek(0)
+            subprocess.run([Env.wine_run, "--state", self.state,
+                            os.path.join(Env.bin_dir, "window_driver.exe")],
+                           stdin=commands, stdout=answers, stderr=subprocess.DEVNULL, timeout=180)
+            answers.seek(0)
+            done = answers.read()
+        return "window " in done and "gone" in done
 
     def stop(self):
         if self.proc.poll() is None:

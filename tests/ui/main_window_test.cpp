@@ -169,12 +169,7 @@ protected:
     {
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
         pump(50);
-        POINT at{x, y};
-        ClientToScreen(window, &at);
-        HDC screen = GetDC(nullptr);
-        const COLORREF colour = GetPixel(screen, at.x, at.y);
-        ReleaseDC(nullptr, screen);
-        return colour;
+        return screen_pixel(window, x, y);
     }
 
     // Whether some pixel of the row from x0 to x1 shows the colour: a thin
