@@ -52,8 +52,13 @@ agent_display="$(cat "$agent_wine/display")"
 # that the agent's screen grab sees it: coloured blocks, and a small box in
 # the top-left corner that changes colour all the time.
 (tail -f /dev/null | setsid "$root/scripts/wine-run" \
-  --state "$agent_wine" build/windows/bin/screen_probe.exe > /dev/null 2>&1) &
+  --state "$agent_wine" build/windows/bin/screen_probe.exe > "$run/screen_probe.out" 2>&1) &
 pids+=($!)
+# Painted before the agent starts, so that the agent's own window lies on top.
+for _ in $(seq 1 60); do
+  grep -q ready "$run/screen_probe.out" 2>/dev/null && break
+  sleep 1
+done
 (setsid "$root/scripts/wine-run" --state "$agent_wine" \
   build/windows/bin/animator.exe small > /dev/null 2>&1) &
 pids+=($!)
