@@ -1,6 +1,6 @@
 #include "ui/main_window_layout.h"
 
-FontSpec main_font_spec(MainFont font)
+FontSize main_font_size(MainFont font)
 {
     switch (font) {
     case MainFont::Title:

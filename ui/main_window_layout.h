@@ -48,11 +48,11 @@ enum class MainFont {
     Button
 };
 inline constexpr int MAIN_FONT_COUNT = 9;
-struct FontSpec {
+struct FontSize {
     int height;
     int weight;
 };
-FontSpec main_font_spec(MainFont font);
+FontSize main_font_size(MainFont font);
 
 enum class ControlClass { Edit, Button, ListBox };
 

@@ -371,8 +371,8 @@ void on_command(MainWindowState& state, int id, int code, HWND from)
 bool on_create(MainWindowState& state)
 {
     for (int i = 0; i < MAIN_FONT_COUNT; ++i) {
-        const FontSpec spec = main_font_spec(MainFont(i));
-        state.fonts[std::size_t(i)] = create_ui_font(spec.height, spec.weight);
+        const FontSize size = main_font_size(MainFont(i));
+        state.fonts[std::size_t(i)] = create_ui_font(size.height, size.weight);
     }
     state.field_brush = CreateSolidBrush(to_colorref(Colour::Field));
     if (!create_controls(state))

@@ -230,9 +230,9 @@ TEST_F(MainWindowTest, ControlsSitWhereTheTableSaysWithTheirStylesAndFonts)
         EXPECT_EQ(style & WS_CHILD, WS_CHILD);
         LOGFONTW font{};
         GetObjectW(HFONT(SendMessageW(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
-        const FontSpec spec = main_font_spec(c.font);
-        EXPECT_EQ(font.lfHeight, -spec.height);
-        EXPECT_EQ(font.lfWeight, spec.weight);
+        const FontSize size = main_font_size(c.font);
+        EXPECT_EQ(font.lfHeight, -size.height);
+        EXPECT_EQ(font.lfWeight, size.weight);
         EXPECT_STREQ(font.lfFaceName, L"Segoe UI");
         if (c.cls == ControlClass::Button) {
             EXPECT_STREQ(cls, L"Button");
