@@ -205,7 +205,7 @@ int agent_main(int argc, char** argv)
     create_tray();
     if (agent.launched_by_service)
         start_detached(watch_session_notify);
-    create_main_window();
+    create_main_window(GetModuleHandleW(nullptr));
     hide_own_console();
     start_detached(reachability_poller);
     auto accept_args = std::make_unique<AcceptThreadArgs>();

@@ -9,3 +9,5 @@ void remove_tray_icon();
 void update_tray();
 void update_banner_size();
 void update_banner_visibility();
+// Hides the main window to the tray, telling the user once where it went.
+void show_tray_balloon_once();

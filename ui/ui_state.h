@@ -12,6 +12,9 @@ struct UiState {
     HWND main_window = nullptr;
     HWND tray_window = nullptr;    // the tray icon's hidden window
     HWND banner_window = nullptr;  // the always-on-top banner
+    // Set while the tray destroys and re-creates the windows on another
+    // desktop, so that their going does not end the program.
+    bool rebuilding = false;
 
     // Shared by the main thread and the reachability poller, under saved_list_lock.
     std::vector<ServerEntry> saved_list;

@@ -2,6 +2,7 @@
 over loopback with real OpenSSL peers (Python's ssl module and the openssl
 command line)."""
 import os
+import re
 import shutil
 import signal
 import socket
@@ -20,6 +21,18 @@ class Env:
     wine_run = None   # scripts/wine-run
     state = None      # the run's Wine state folder
     bin_dir = None    # folder of orvane.exe and test-certs/
+    relay = None      # the native orvane-relay, for the tests that use one
+
+
+def start_relay(test):
+    """The real orvane-relay on a free loopback port, stopped when the test
+    ends; its port."""
+    relay = subprocess.Popen([Env.relay, "--listen", "127.0.0.1:0"], stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, text=True)
+    test.addCleanup(lambda: (relay.terminate(), relay.wait(10), relay.stdout.close()))
+    port = int(re.search(r"listening on 127\.0\.0\.1:(\d+)", relay.stdout.readline()).group(1))
+    threading.Thread(target=relay.stdout.read, daemon=True).start()
+    return port
 
 
 def frame(msg_type, payload=b""):
@@ -29,7 +42,7 @@ def frame(msg_type, payload=b""):
 class Agent:
     """orvane.exe with a server.ini of our choosing; output collected live."""
 
-    def __init__(self, ini, cert="server", key="server", args=(), files=None):
+    def __init__(self, ini, cert="server", key="server", args=(), files=None, state=None):
         self.dir = tempfile.mkdtemp(prefix="orvane_e2e_")
         certs = os.path.join(Env.bin_dir, "test-certs")
         shutil.copy(os.path.join(Env.bin_dir, "orvane.exe"), self.dir)
@@ -42,8 +55,9 @@ class Agent:
                 f.write(text)
         self.lines = []
         self.lock = threading.Lock()
+        self.state = state or Env.state
         self.proc = subprocess.Popen(
-            [Env.wine_run, "--state", Env.state, "./orvane.exe", *args],
+            [Env.wine_run, "--state", self.state, "./orvane.exe", *args],
             cwd=self.dir, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
             stderr=subprocess.STDOUT, start_new_session=True)
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -82,6 +96,20 @@ class Agent:
             return None
         with open(path, "rb") as f:
             return f.read()
+
+    def hide_main_window(self):
+        """Closes the main window to the tray, as a user would, so that the
+        screen shows only what the test put there. True once done."""
+        # Files, not pipes: a Wine background process may keep a pipe open.
+        with tempfile.TemporaryFile("w+") as commands, tempfile.TemporaryFile("w+") as answers:
+            commands.write("wait OrvaneMain 60\nclose\ngone OrvaneMain 30\n")
+            commands.seek(0)
+            subprocess.run([Env.wine_run, "--state", self.state,
+                            os.path.join(Env.bin_dir, "window_driver.exe")],
+                           stdin=commands, stdout=answers, stderr=subprocess.DEVNULL, timeout=180)
+            answers.seek(0)
+            done = answers.read()
+        return "window " in done and "gone" in done
 
     def stop(self):
         if self.proc.poll() is None:

@@ -233,16 +233,6 @@ TEST(EditComputer, ForeignPasswordStaysUntilOneIsTyped)
 
 namespace {
 
-COLORREF screen_pixel(HWND window, int x, int y)
-{
-    POINT p{x, y};
-    ClientToScreen(window, &p);
-    HDC screen = GetDC(nullptr);
-    const COLORREF colour = GetPixel(screen, p.x, p.y);
-    ReleaseDC(nullptr, screen);
-    return colour;
-}
-
 // Whether a field box's left border, in the middle of its height, is drawn
 // in this colour: anti-aliasing spreads a thin line over two columns.
 bool border_is(HWND dialog, const FormField& field, Colour colour)

@@ -27,6 +27,9 @@ struct TestParent {
 // A child's rectangle in its parent's client coordinates.
 RECT child_rect(HWND child);
 
+// A pixel of the window's client area as the display shows it.
+COLORREF screen_pixel(HWND window, int x, int y);
+
 // Polls until the condition holds; false when it did not within timeout_ms.
 template <typename Condition>
 bool wait_until(Condition condition, DWORD timeout_ms = 15000)
