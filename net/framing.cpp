@@ -1,5 +1,6 @@
 #include "net/framing.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,27 @@ bool write_all(WriteSome write, void* ctx, const std::uint8_t* buffer, std::size
     return true;
 }
 
+// Reads `size` bytes into a buffer that grows with what has arrived; null when
+// the connection fails first or memory runs out.
+static std::uint8_t* read_payload(ReadSome read, void* ctx, std::uint32_t size)
+{
+    std::uint32_t room = std::min(size, FIRST_PAYLOAD_BLOCK);
+    std::uint32_t done = 0;
+    auto* payload = static_cast<std::uint8_t*>(std::malloc(room));
+    while (payload && read_exact(read, ctx, payload + done, room - done)) {
+        if (room == size)
+            return payload;
+        done = room;
+        room = room > size / 2 ? size : room * 2;
+        auto* grown = static_cast<std::uint8_t*>(std::realloc(payload, room));
+        if (!grown)
+            break;
+        payload = grown;
+    }
+    std::free(payload);
+    return nullptr;
+}
+
 bool read_message(ReadSome read, void* ctx, Message& out, std::uint32_t max_length)
 {
     out = Message{};
@@ -73,14 +95,9 @@ bool read_message(ReadSome read, void* ctx, Message& out, std::uint32_t max_leng
         return false;
     if (length == 1)
         return true;
-    auto* payload = static_cast<std::uint8_t*>(std::malloc(length - 1));
-    if (!payload)
+    out.payload = read_payload(read, ctx, length - 1);
+    if (!out.payload)
         return false;
-    if (!read_exact(read, ctx, payload, length - 1)) {
-        std::free(payload);
-        return false;
-    }
-    out.payload = payload;
     out.size = length - 1;
     return true;
 }

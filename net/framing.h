@@ -46,6 +46,11 @@ void free_message(Message& message);
 bool read_exact(ReadSome read, void* ctx, std::uint8_t* buffer, std::size_t size);
 bool write_all(WriteSome write, void* ctx, const std::uint8_t* buffer, std::size_t size);
 
+// The payload buffer a reader allocates before any payload byte has arrived.
+// It then at most doubles as the bytes arrive, so a peer that announces 220 MiB
+// and sends nothing costs 64 KiB, not 220 MiB.
+inline constexpr std::uint32_t FIRST_PAYLOAD_BLOCK = 65536;
+
 // Reads one whole message. A length field of 0 or above max_length fails the
 // connection before anything is allocated.
 bool read_message(ReadSome read, void* ctx, Message& out, std::uint32_t max_length = MAX_MSG_LEN);

@@ -57,7 +57,9 @@ TEST(Framing, WireBytesForEachPayloadSize)
     // 251 is the largest payload built on the stack, 252 the first on the heap;
     // a chunk of 3 makes every write partial.
     const Case cases[] = {{0, 1 << 30}, {2, 1 << 30}, {7, 3}, {251, 1 << 30}, {252, 1 << 30},
-                          {251, 3}, {252, 3}, {100000, 4096}};
+                          {251, 3}, {252, 3}, {100000, 4096},
+                          // the payload buffer's first block exactly, then several doublings
+                          {FIRST_PAYLOAD_BLOCK, 1 << 30}, {5 * FIRST_PAYLOAD_BLOCK + 3, 7000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
         std::vector<std::uint8_t> payload(c.payload);
@@ -127,6 +129,23 @@ TEST(Framing, LargestLengthIsAccepted)
     ASSERT_TRUE(read_message(read, &zeros, m));
     EXPECT_EQ(m.size, MAX_PAYLOAD);
     free_message(m);
+}
+
+// A peer that announces the largest message and sends only part of it makes
+// the reader ask for, and hold, no more than about what has arrived: a buffer
+// for the announced length is never allocated up front.
+TEST(Framing, AnnouncedLengthCostsMemoryOnlyAsBytesArrive)
+{
+    for (std::size_t sent : {std::size_t(0), std::size_t(100), std::size_t(200000)}) {
+        SCOPED_TRACE(sent);
+        Pipe pipe;
+        pipe.bytes = frame(MAX_MSG_LEN, MSG_CLIPBOARD, std::vector<std::uint8_t>(sent, 0x5A));
+        Message m;
+        EXPECT_FALSE(read_message(pipe_read, &pipe, m));
+        EXPECT_EQ(m.payload, nullptr);
+        EXPECT_EQ(pipe.read_at, pipe.bytes.size());
+        EXPECT_LE(pipe.largest_read, std::max<std::size_t>(FIRST_PAYLOAD_BLOCK, sent));
+    }
 }
 
 TEST(Framing, FailuresEndTheMessage)
