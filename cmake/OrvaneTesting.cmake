@@ -7,7 +7,10 @@
 #       "wine" fixture, which creates the run's prefix and display once.
 #
 #   orvane_fuzz_target(NAME SOURCES src... [LIBS lib...] [SECONDS n])
-#       A libFuzzer target (native clang build only), run briefly as a test.
+#       A libFuzzer target (native clang build only), run briefly as a test
+#       from the seed inputs in corpus/NAME/ beside its CMakeLists.txt, after
+#       replaying every input in regressions/NAME/ (inputs that once made it
+#       fail). scripts/fuzz.sh runs the targets for longer.
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -46,9 +49,35 @@ function(orvane_fuzz_target name)
   if(NOT F_SECONDS)
     set(F_SECONDS 10)
   endif()
+  set(seeds ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+  set(regressions ${CMAKE_CURRENT_SOURCE_DIR}/regressions/${name})
+  file(GLOB seed_files ${seeds}/*)
+  if(NOT seed_files)
+    message(FATAL_ERROR "${name}: no seed inputs in ${seeds}")
+  endif()
   add_executable(${name} ${F_SOURCES})
-  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  # Optimised: at -O0 every std::string call is a traced out-of-line function
+  # and the fuzzer runs several times slower.
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer -O2)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${F_SECONDS} -seed=1 -rss_limit_mb=2048)
+  # The code under test needs coverage too, or the fuzzer only sees the harness.
+  foreach(lib ${F_LIBS})
+    target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link -O2)
+  endforeach()
+  add_test(NAME ${name}
+    COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/run-fuzz-test.sh $<TARGET_FILE:${name}> ${F_SECONDS}
+            ${CMAKE_CURRENT_BINARY_DIR}/${name}.run ${seeds} ${regressions})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz)
+  set_property(GLOBAL APPEND PROPERTY ORVANE_FUZZ_TARGETS
+    "${name}\t$<TARGET_FILE:${name}>\t${seeds}\t${regressions}\n")
 endfunction()
+
+# fuzz-targets.tsv in the build folder lists every fuzz target for
+# scripts/fuzz.sh: name, executable, seed folder, regression folder.
+function(_orvane_write_fuzz_list)
+  get_property(lines GLOBAL PROPERTY ORVANE_FUZZ_TARGETS)
+  string(REPLACE ";" "" lines "${lines}")
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz-targets.tsv CONTENT "${lines}")
+endfunction()
+cmake_language(DEFER CALL _orvane_write_fuzz_list)
