@@ -33,8 +33,8 @@ std::string record_name_of(const std::string& name)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::size_t room = size ? data[0] : MAX_FILE_NAME_UNITS;
-    const std::string raw = size ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1)
-                                 : std::string();
+    const std::string raw =
+        size ? std::string(reinterpret_cast<const char*>(data) + 1, size - 1) : std::string();
     const std::string kept = record_name_of(raw);
     check_kept_bytes(kept);
     check_clean(as_utf16(raw), room);

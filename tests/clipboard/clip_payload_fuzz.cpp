@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (record.data_len)
                 touch = record.data[0] ^ record.data[record.data_len - 1];
             (void)touch;
-            const std::string_view raw(reinterpret_cast<const char*>(record.name),
-                                       record.name_len);
+            const std::string_view raw(reinterpret_cast<const char*>(record.name), record.name_len);
             const std::string kept = clip_record_name(record);
             check_kept_bytes(kept);
             const std::size_t room = record.data_len ? record.data[0] : MAX_FILE_NAME_UNITS;

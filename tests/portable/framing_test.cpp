@@ -55,11 +55,11 @@ TEST(Framing, WireBytesForEachPayloadSize)
 {
     struct Case { std::size_t payload; int chunk; };
     // 251 is the largest payload built on the stack, 252 the first on the heap;
-    // a chunk of 3 makes every write partial.
+    // a chunk of 3 makes every write partial. The last two fill the receive
+    // buffer's first block exactly and make it grow several times.
     const Case cases[] = {{0, 1 << 30}, {2, 1 << 30}, {7, 3}, {251, 1 << 30}, {252, 1 << 30},
-                          {251, 3}, {252, 3}, {100000, 4096},
-                          // the payload buffer's first block exactly, then several doublings
-                          {FIRST_PAYLOAD_BLOCK, 1 << 30}, {5 * FIRST_PAYLOAD_BLOCK + 3, 7000}};
+                          {251, 3}, {252, 3}, {100000, 4096}, {FIRST_PAYLOAD_BLOCK, 1 << 30},
+                          {5 * FIRST_PAYLOAD_BLOCK + 3, 7000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.payload);
         std::vector<std::uint8_t> payload(c.payload);
