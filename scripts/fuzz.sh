@@ -20,7 +20,11 @@ bash scripts/install-deps.sh
 cmake --preset native >/dev/null
 list=build/native/fuzz-targets.tsv
 mapfile -t targets < <(cut -f1 "$list")
-cmake --build --preset native --target "${targets[@]}" >/dev/null
+mkdir -p "$cache"
+if ! cmake --build --preset native --target "${targets[@]}" >"$cache/build.log" 2>&1; then
+  tail -n 40 "$cache/build.log"
+  exit 1
+fi
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
