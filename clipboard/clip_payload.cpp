@@ -6,6 +6,14 @@ namespace {
 
 bool is_utf8_continuation(char c) { return (std::uint8_t(c) & 0xC0) == 0x80; }
 
+// Drops trailing dots and spaces (Windows drops them) and colons (one would
+// name a stream).
+void trim_name_end(std::string_view& name)
+{
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ' || name.back() == ':'))
+        name.remove_suffix(1);
+}
+
 } // namespace
 
 void write_clip_payload(const std::vector<ClipFile>& files, std::vector<std::uint8_t>& out)
@@ -56,8 +64,7 @@ std::string clip_record_name(const ClipRecord& record)
     const std::size_t slash = name.find_last_of("\\/");
     if (slash != std::string_view::npos)
         name.remove_prefix(slash + 1);
-    while (!name.empty() && (name.back() == '.' || name.back() == ' ' || name.back() == ':'))
-        name.remove_suffix(1);
+    trim_name_end(name);
     if (name.size() <= MAX_CLIP_NAME_BYTES)
         return std::string(name);
     std::size_t head = MAX_CLIP_NAME_BYTES - CLIP_NAME_TAIL_BYTES;
@@ -66,7 +73,13 @@ std::string clip_record_name(const ClipRecord& record)
     std::size_t tail = name.size() - CLIP_NAME_TAIL_BYTES;
     while (tail < name.size() && is_utf8_continuation(name[tail]))
         ++tail;
-    std::string kept(name.substr(0, head));
-    kept += name.substr(tail);
+    std::string_view start = name.substr(0, head);
+    const std::string_view end = name.substr(tail);
+    // An end of nothing but stray continuation bytes keeps none of it, and the
+    // start may then stop at a dot, space or colon.
+    if (end.empty())
+        trim_name_end(start);
+    std::string kept(start);
+    kept += end;
     return kept;
 }

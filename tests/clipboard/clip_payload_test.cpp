@@ -218,6 +218,10 @@ TEST(ClipPayload, OnlyTheLastPartOfANameIsConvertedAndNeverMoreThanTheLimit)
         {"long, cut inside characters", "x" + two_byte_name + "y",
          "x" + two_byte_name.substr(0, MAX_CLIP_NAME_BYTES - CLIP_NAME_TAIL_BYTES - 2) +
              two_byte_name.substr(0, CLIP_NAME_TAIL_BYTES - 2) + "y"},
+        // An end of stray continuation bytes keeps nothing of the end, and the
+        // start then stops just after a dot: the dot goes too.
+        {"long, ending in stray continuation bytes",
+         std::string(950, 'a') + ".b" + std::string(2000, '\x80'), std::string(950, 'a')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
