@@ -63,6 +63,9 @@ while IFS=$'\t' read -r name binary seeds regressions; do
     cp "$input" "$regressions/"
     echo "--- $name failed on $(basename "$input") ($(stat -c %s "$input") bytes), now in $regressions/:"
     grep -m 3 -E 'ERROR: |SUMMARY: ' "$log" || true
+    # Where it happened: the first frames of the stack outside libFuzzer and libc.
+    grep -E '^ +#[0-9]+ ' "$log" |
+      grep -v -E 'fuzzer::|__sanitizer|libc\.so|nptl/|stdlib/|signal/' | head -n 4 || true
     od -A x -t x1z -v "$input" | head -n 16
   done
   if [ "$result" = ok ] && [ "$rc" -ne 0 ]; then
