@@ -117,16 +117,6 @@ UniqueSocket open_listener(std::uint16_t port)
     return s;
 }
 
-void show_banner()
-{
-    HWND banner = create_banner();
-    if (!banner)
-        return;
-    bool shown = agent.viewer_connected || agent.config.accept_connections;
-    ShowWindow(banner, shown ? SW_SHOW : SW_HIDE);
-    SetThreadExecutionState(ES_CONTINUOUS | (shown ? ES_SYSTEM_REQUIRED : 0));
-}
-
 // Started by double-click, the console belongs to us alone and only clutters.
 void hide_own_console()
 {
@@ -201,8 +191,10 @@ int agent_main(int argc, char** argv)
         log_info("Слушаю порт %d. Ожидаю зрителя...\n", int(agent.config.port));
     }
 
-    show_banner();
-    create_tray();
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (create_banner(instance))
+        update_banner_visibility();
+    create_tray(instance);
     if (agent.launched_by_service)
         start_detached(watch_session_notify);
     create_main_window(GetModuleHandleW(nullptr));

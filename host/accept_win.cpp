@@ -18,7 +18,6 @@
 #include "net/relay_answers.h"
 #include "net/relay_client.h"
 #include "ui/tray.h"
-#include "ui/ui_state.h"
 
 namespace {
 
@@ -86,19 +85,17 @@ void print_id_block(const std::string& id)
 }
 
 // The first ID the relay gives is kept in server.ini so the agent keeps it.
-void publish_relay_id(const std::string& id)
+// Only at the run's first registration: an ID the user has reset since must
+// not come back when the agent registers again after a session.
+void publish_relay_id(const std::string& id, bool first_of_run)
 {
-    if (agent.config.relay_id.empty()) {
+    if (first_of_run && agent.config.relay_id.empty()) {
         agent.config.relay_id.set(id);
         write_server_ini_key(agent.config.ini_path, "relay_id", id);
     }
     agent.relay_assigned_id.set(id);
-    update_tray();
     agent.banner_caption.set(L"ID: " + utf8_to_wide(id).substr(0, 64));
-    if (ui.banner_window) {
-        update_banner_size();
-        InvalidateRect(ui.banner_window, nullptr, TRUE);
-    }
+    post_agent_state_changed();
 }
 
 // Returns the socket once the relay has said "ID ..."; empty otherwise.
@@ -167,8 +164,9 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
         return 3000;
     }
     print_id_block(id);
+    const bool first_of_run = registered.empty();
     registered = id;
-    publish_relay_id(id);
+    publish_relay_id(id, first_of_run);
     const std::string label = "relay id=" + id;
 
     if (wait_for_relay(s.get(), id) != RelayWait::Spoke)

@@ -10,7 +10,6 @@
 #include "net/message_io.h"
 #include "net/tls.h"
 #include "ui/tray.h"
-#include "ui/ui_state.h"
 
 namespace {
 
@@ -44,12 +43,7 @@ void announce_viewer(const std::string& label)
     log_info("[+] Подключился зритель (TLS, авторизован): %s\n", label.c_str());
     agent.viewer_connected = true;
     agent.viewer_name.set(ansi_to_wide(label));
-    if (ui.banner_window) {
-        update_banner_size();
-        InvalidateRect(ui.banner_window, nullptr, TRUE);
-    }
-    update_banner_visibility();
-    update_tray();
+    post_agent_state_changed();
 }
 
 } // namespace

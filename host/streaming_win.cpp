@@ -16,7 +16,6 @@
 #include "net/message_io.h"
 #include "net/tls.h"
 #include "ui/tray.h"
-#include "ui/ui_state.h"
 
 namespace {
 
@@ -156,12 +155,7 @@ void announce_session_end()
 {
     agent.viewer_name.set(L"");
     agent.viewer_connected = false;
-    if (ui.banner_window) {
-        update_banner_size();
-        InvalidateRect(ui.banner_window, nullptr, TRUE);
-    }
-    update_banner_visibility();
-    update_tray();
+    post_agent_state_changed();
 }
 
 } // namespace

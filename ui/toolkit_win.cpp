@@ -2,6 +2,10 @@
 
 #include <commctrl.h>
 
+#include <cstring>
+
+#include "app/win_handles.h"
+
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
@@ -407,4 +411,24 @@ void run_modal_loop(HWND window, const bool& done)
     }
     if (!done)
         DestroyWindow(window);
+}
+
+bool put_clipboard_text(HWND owner, const std::wstring& text)
+{
+    if (text.empty() || !OpenClipboard(owner))
+        return false;
+    EmptyClipboard();
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
+    bool placed = false;
+    if (void* at = memory ? GlobalLock(memory.get()) : nullptr) {
+        std::memcpy(at, text.c_str(), bytes);
+        GlobalUnlock(memory.get());
+        // The clipboard owns the block once it took it.
+        placed = SetClipboardData(CF_UNICODETEXT, memory.get()) != nullptr;
+        if (placed)
+            memory.release();
+    }
+    CloseClipboard();
+    return placed;
 }

@@ -7,6 +7,7 @@
 #include <gdiplus.h>
 
 #include <cstdint>
+#include <string>
 
 #include "ui/toolkit.h"
 
@@ -112,3 +113,7 @@ void run_modal_loop(HWND window, const bool& done);
 // box_top, box_width wide and FIELD_BOX_HEIGHT high.
 HWND create_field_edit(HWND parent, int box_left, int box_top, int box_width, HFONT font,
                        DWORD extra_style, int control_id);
+
+// Puts the text on the clipboard as CF_UNICODETEXT; an empty text, a busy
+// clipboard or a failed allocation leaves it alone. False then.
+bool put_clipboard_text(HWND owner, const std::wstring& text);

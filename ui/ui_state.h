@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,8 @@
 // saved computers with what the poller found out about them.
 struct UiState {
     HWND main_window = nullptr;
-    HWND tray_window = nullptr;    // the tray icon's hidden window
+    // The tray icon's hidden window; other threads post to it.
+    std::atomic<HWND> tray_window = nullptr;
     HWND banner_window = nullptr;  // the always-on-top banner
     // Set while the tray destroys and re-creates the windows on another
     // desktop, so that their going does not end the program.
