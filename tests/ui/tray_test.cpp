@@ -15,6 +15,7 @@
 #include "app/agent_state.h"
 #include "app/win_handles.h"
 #include "credentials/protected_storage.h"
+#include "service/session_watch.h"
 #include "tests/win/test_support.h"
 #include "ui/tray.h"
 #include "ui/tray_view.h"
@@ -540,6 +541,33 @@ TEST_F(Tray, BannerFollowsTheStateItIsToldOfWithoutBlockingTheTeller)
     EXPECT_TRUE(pump_until([] { return !IsWindowVisible(ui.banner_window); }));
     EXPECT_NEAR(centre(banner_rect()), centre(idle), 1);
     EXPECT_LT(banner_rect().right - banner_rect().left, 300);
+}
+
+// The service's signal re-creates the windows on the input desktop; the agent
+// goes on as it was, its session shown on the new banner and icon.
+TEST_F(Tray, RebuildRecreatesTheWindowsAndKeepsTheLoopRunning)
+{
+    ASSERT_NE(create_banner(GetModuleHandleW(nullptr)), nullptr);
+    agent.viewer_name.set(L"192.168.100.200:61234");
+    agent.viewer_connected = true;
+    post_agent_state_changed();
+    const HWND old_tray = ui.tray_window;
+    const HWND old_banner = ui.banner_window;
+
+    SendMessageW(old_tray, WM_REBUILD_UI, 0, 0);
+    EXPECT_FALSE(IsWindow(old_tray));
+    EXPECT_FALSE(IsWindow(old_banner));
+    EXPECT_FALSE(IsWindow(main.hwnd));
+    ASSERT_TRUE(IsWindow(ui.tray_window));
+    ASSERT_TRUE(IsWindow(ui.banner_window));
+    EXPECT_FALSE(ui.rebuilding);
+    MSG quit;
+    EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+
+    EXPECT_TRUE(IsWindowVisible(ui.banner_window));
+    EXPECT_GT(banner_rect().right - banner_rect().left, 300);  // the session's text
+    EXPECT_TRUE(pump_until([] { return tray_icons().size() == 1; }));
+    EXPECT_EQ(utf8(hover_tooltip()), "Orvane — сеанс: 192.168.100.200:61234");
 }
 
 int main(int argc, char** argv)
