@@ -406,6 +406,10 @@ void create_tray(HINSTANCE instance)
         report_win32_failure("CreateWindowExW");
         return;
     }
+    // An agent the service started runs above the shell's integrity level;
+    // the shell's messages must still reach it.
+    ChangeWindowMessageFilterEx(window, tray.taskbar_created, MSGFLT_ALLOW, nullptr);
+    ChangeWindowMessageFilterEx(window, WM_TRAY_NOTIFY, MSGFLT_ALLOW, nullptr);
     tray.icon = NOTIFYICONDATAW{};
     tray.icon.cbSize = sizeof tray.icon;
     tray.icon.hWnd = window;
