@@ -197,7 +197,7 @@ int agent_main(int argc, char** argv)
     create_tray(instance);
     if (agent.launched_by_service)
         start_detached(watch_session_notify);
-    create_main_window(GetModuleHandleW(nullptr));
+    create_main_window(instance);
     hide_own_console();
     start_detached(reachability_poller);
     auto accept_args = std::make_unique<AcceptThreadArgs>();

@@ -3,12 +3,10 @@
 
 #include <commctrl.h>
 
-#include <cstring>
 #include <string>
 
 #include "app/agent_config_win.h"
 #include "app/agent_state.h"
-#include "app/win_handles.h"
 #include "app/win_util.h"
 #include "resources/resource_ids.h"
 #include "ui/edit_computer_dialog.h"
@@ -18,6 +16,7 @@
 #include "ui/saved_list.h"
 #include "ui/toolkit_win.h"
 #include "ui/tray.h"
+#include "ui/tray_view.h"
 #include "ui/ui_state.h"
 #include "viewer/viewer.h"
 
@@ -40,7 +39,6 @@ constexpr DWORD WINDOW_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLI
 constexpr UINT_PTR REFRESH_TIMER = 1;
 constexpr UINT REFRESH_PERIOD_MS = 1000;
 constexpr UINT_PTR PARTNER_EDIT_SUBCLASS = 1;
-constexpr int TRAY_EXIT_COMMAND = 2002;
 constexpr int VALUE_READ_CHARS = 64;
 constexpr wchar_t EMPTY_VALUE[] = L"…";
 
@@ -232,20 +230,7 @@ void delete_selected(MainWindowState& state, int index)
 
 void copy_value(const MainWindowState& state, int field_id)
 {
-    const std::wstring text = window_text(control(state, field_id), VALUE_READ_CHARS);
-    if (text.empty() || !OpenClipboard(state.window))
-        return;
-    EmptyClipboard();
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
-    if (void* at = memory ? GlobalLock(memory.get()) : nullptr) {
-        std::memcpy(at, text.c_str(), bytes);
-        GlobalUnlock(memory.get());
-        // The clipboard owns the block once it took it.
-        if (SetClipboardData(CF_UNICODETEXT, memory.get()))
-            memory.release();
-    }
-    CloseClipboard();
+    put_clipboard_text(state.window, window_text(control(state, field_id), VALUE_READ_CHARS));
 }
 
 void connect_by_id(MainWindowState& state)
@@ -290,7 +275,7 @@ void ask_to_exit(MainWindowState& state)
     if (show_message_box(state.window, EXIT_QUESTION, MB_ICONQUESTION | MB_YESNO) != IDYES)
         return;
     if (ui.tray_window)
-        PostMessageW(ui.tray_window, WM_COMMAND, TRAY_EXIT_COMMAND, 0);
+        PostMessageW(ui.tray_window, WM_COMMAND, TRAY_EXIT, 0);
     else
         PostQuitMessage(0);
 }

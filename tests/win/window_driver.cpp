@@ -18,8 +18,15 @@
 //   dblclick N             selects item N and double-clicks it: "ok"
 //   texts                  "texts A|B|...": the window's title and its children's texts
 //   clipboard              "clipboard TEXT"
+//   find CLASS [SECONDS]   waits for a top-level window of the class, shown or
+//                          hidden (the tray's), and makes it current:
+//                          "handle H VISIBLE", or "none"
+//   alive H                "alive 1" while the window with that handle exists, else "alive 0"
+//   post MSG WPARAM LPARAM posts the message to the current window: "ok"
+//   signal NAME            sets the named event, opening or creating it: "ok" or "error"
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -57,26 +64,39 @@ std::wstring text_of(HWND window)
 
 struct Search {
     std::wstring cls;
+    bool hidden_too = false;
     HWND found = nullptr;
 };
 
-BOOL CALLBACK find_visible(HWND window, LPARAM param)
+BOOL CALLBACK find_of_class(HWND window, LPARAM param)
 {
     auto* search = reinterpret_cast<Search*>(param);
     wchar_t cls[128] = {};
     GetClassNameW(window, cls, 128);
-    if (search->cls == cls && IsWindowVisible(window)) {
+    if (search->cls == cls && (search->hidden_too || IsWindowVisible(window))) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND find_window(const std::wstring& cls)
+HWND find_window(const std::wstring& cls, bool hidden_too = false)
 {
-    Search search{cls};
-    EnumWindows(find_visible, LPARAM(&search));
+    Search search{cls, hidden_too};
+    EnumWindows(find_of_class, LPARAM(&search));
     return search.found;
+}
+
+bool signal_event(const std::wstring& name)
+{
+    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (!event)
+        event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    if (!event)
+        return false;
+    const bool set = SetEvent(event) != FALSE;
+    CloseHandle(event);
+    return set;
 }
 
 BOOL CALLBACK collect_text(HWND child, LPARAM param)
@@ -128,6 +148,20 @@ struct Driver {
         answer("none");
     }
 
+    void find(const std::wstring& cls, int seconds)
+    {
+        for (int waited = 0; waited <= seconds * 20; ++waited) {
+            if (HWND found = find_window(cls, true)) {
+                current = found;
+                answer("handle " + std::to_string(reinterpret_cast<std::uintptr_t>(found)) + " " +
+                       (IsWindowVisible(found) ? "1" : "0"));
+                return;
+            }
+            Sleep(50);
+        }
+        answer("none");
+    }
+
     void gone(const std::wstring& cls, int seconds)
     {
         for (int waited = 0; waited <= seconds * 20; ++waited) {
@@ -161,6 +195,13 @@ struct Driver {
             wait(wide(first), second.empty() ? 60 : std::atoi(second.c_str()));
         } else if (verb == "gone") {
             gone(wide(first), second.empty() ? 60 : std::atoi(second.c_str()));
+        } else if (verb == "find") {
+            find(wide(first), second.empty() ? 60 : std::atoi(second.c_str()));
+        } else if (verb == "alive") {
+            const auto handle = std::uintptr_t(std::strtoull(first.c_str(), nullptr, 10));
+            answer(std::string("alive ") + (IsWindow(reinterpret_cast<HWND>(handle)) ? "1" : "0"));
+        } else if (verb == "signal") {
+            answer(signal_event(wide(rest)) ? "ok" : "error");
         } else if (verb == "clipboard") {
             answer("clipboard " + utf8(clipboard_text()));
         } else if (!current || !IsWindow(current)) {
@@ -182,6 +223,11 @@ struct Driver {
                    (IsWindowEnabled(c) ? "1" : "0"));
         } else if (verb == "command") {
             PostMessageW(current, WM_COMMAND, WPARAM(number), 0);
+            answer("ok");
+        } else if (verb == "post") {
+            unsigned message = 0, wparam = 0, lparam = 0;
+            std::sscanf(rest.c_str(), "%u %u %u", &message, &wparam, &lparam);
+            PostMessageW(current, message, wparam, lparam);
             answer("ok");
         } else if (verb == "close") {
             PostMessageW(current, WM_CLOSE, 0, 0);
