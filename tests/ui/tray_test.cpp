@@ -245,6 +245,8 @@ protected:
             DestroyWindow(tray);
         if (HWND banner = ui.banner_window)
             DestroyWindow(banner);
+        if (ui.main_window && ui.main_window != main.hwnd)
+            DestroyWindow(ui.main_window);  // a real one, from a rebuild
         ui.rebuilding = false;
         ui.main_window = nullptr;
         pump(50);
@@ -558,6 +560,10 @@ TEST_F(Tray, RebuildRecreatesTheWindowsAndKeepsTheLoopRunning)
     EXPECT_FALSE(IsWindow(old_tray));
     EXPECT_FALSE(IsWindow(old_banner));
     EXPECT_FALSE(IsWindow(main.hwnd));
+    wchar_t main_class[32] = {};
+    GetClassNameW(ui.main_window, main_class, 32);
+    EXPECT_STREQ(main_class, L"OrvaneMain");
+    EXPECT_TRUE(IsWindowVisible(ui.main_window));  // not started by the service: shown
     ASSERT_TRUE(IsWindow(ui.tray_window));
     ASSERT_TRUE(IsWindow(ui.banner_window));
     EXPECT_FALSE(ui.rebuilding);
