@@ -68,19 +68,6 @@ std::wstring text_of(HWND window)
     return text;
 }
 
-std::wstring clipboard_text()
-{
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return L"<busy>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        text = static_cast<const wchar_t*>(GlobalLock(data));
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 // The width the window measures its status text with.
 int status_text_width(const wchar_t* text)
 {

@@ -182,21 +182,6 @@ std::string open_menu()
 
 // --- fixture ------------------------------------------------------------------
 
-std::wstring clipboard_text()
-{
-    std::wstring text;
-    if (!OpenClipboard(nullptr))
-        return L"<busy>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
 void set_clipboard(const std::wstring& text)
 {
     OpenClipboard(nullptr);
@@ -206,6 +191,17 @@ void set_clipboard(const std::wstring& text)
     GlobalUnlock(block);
     SetClipboardData(CF_UNICODETEXT, block);
     CloseClipboard();
+}
+
+// Reads the next message box of this process into `text` and presses OK.
+std::thread answer_next_box(std::string& text)
+{
+    return std::thread([&text] {
+        if (HWND box = wait_for_dialog(GetCurrentProcessId(), 30000)) {
+            text = dialog_text(box);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+    });
 }
 
 std::string ini_value(const std::string& path, const char* key)
@@ -399,13 +395,7 @@ TEST_F(Tray, NewPasswordIsStoredProtected)
 TEST_F(Tray, ResetIdEmptiesTheStoredIdAndSaysSo)
 {
     std::string box_text;
-    std::thread closer([&] {
-        HWND box = wait_for_dialog(GetCurrentProcessId(), 10000);
-        if (!box)
-            return;
-        box_text = dialog_text(box);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
+    std::thread closer = answer_next_box(box_text);
     SendMessageW(ui.tray_window, WM_COMMAND, TRAY_RESET_ID, 0);
     closer.join();
     EXPECT_EQ(box_text, "Новый ID будет выдан после перезапуска приложения.\nOK\n");
@@ -435,13 +425,7 @@ TEST_F(Tray, BackgroundAccessClosesTheAgentOnlyWhenTheInstallSucceeded)
         SetEnvironmentVariableW(INSTALL_EXIT_VARIABLE, c.exit_code);
         SetEnvironmentVariableW(INSTALL_MARK_VARIABLE, mark.c_str());
         std::string box_text;
-        std::thread closer([&] {
-            HWND box = wait_for_dialog(GetCurrentProcessId(), 30000);
-            if (!box)
-                return;
-            box_text = dialog_text(box);
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-        });
+        std::thread closer = answer_next_box(box_text);
         HWND tray = ui.tray_window;
         SendMessageW(tray, WM_COMMAND, TRAY_INSTALL_SERVICE, 0);
         closer.join();

@@ -73,6 +73,10 @@ HWND wait_for_dialog(DWORD pid, DWORD timeout_ms);
 // message in a static control), joined by line feeds, as UTF-8.
 std::string dialog_text(HWND dialog);
 
+// The clipboard's CF_UNICODETEXT, empty when it holds none; "<busy>" when it
+// cannot be opened.
+std::wstring clipboard_text();
+
 std::string utf8(const std::wstring& text);
 std::wstring wide(const std::string& utf8_text);
 // UTF-8 text in code page 1251, as the Russian ANSI code page writes it.
