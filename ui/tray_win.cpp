@@ -227,7 +227,12 @@ void install_service_elevated(HWND window)
 void open_log_file()
 {
     const std::wstring path = ansi_to_wide(exe_directory() + "orvane_agent.log");
-    ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const auto opened =
+        INT_PTR(ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    // Nothing registered for .log files (Wine has nothing): Notepad reads it.
+    if (opened == SE_ERR_NOASSOC)
+        ShellExecuteW(nullptr, L"open", L"notepad.exe", (L"\"" + path + L"\"").c_str(), nullptr,
+                      SW_SHOWNORMAL);
 }
 
 void on_command(HWND window, int command)

@@ -448,6 +448,36 @@ TEST_F(Tray, ExitRemovesTheIconAndEndsTheMessageLoop)
     EXPECT_TRUE(pump_until([] { return tray_icons().empty(); }));
 }
 
+BOOL CALLBACK find_log_viewer(HWND window, LPARAM param)
+{
+    if (IsWindowVisible(window) &&
+        text_of(window).find(L"orvane_agent.log") != std::wstring::npos) {
+        *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The log file beside the program opens for reading, even where nothing is
+// registered for .log files (as under Wine).
+TEST_F(Tray, OpenLogShowsTheLogBesideTheProgram)
+{
+    const std::wstring log = test_bin_dir() + L"orvane_agent.log";
+    write_file(log, "=== Orvane agent start\n");
+    SendMessageW(ui.tray_window, WM_COMMAND, TRAY_OPEN_LOG, 0);
+    HWND viewer = nullptr;
+    EXPECT_TRUE(pump_until(
+        [&] {
+            EnumWindows(find_log_viewer, LPARAM(&viewer));
+            return viewer != nullptr;
+        },
+        30000));
+    if (viewer)
+        PostMessageW(viewer, WM_CLOSE, 0, 0);
+    pump(500);
+    DeleteFileW(log.c_str());
+}
+
 // A restarted shell forgets the icons; its "TaskbarCreated" brings ours back.
 TEST_F(Tray, TheIconComesBackWhenTheShellRestarts)
 {
