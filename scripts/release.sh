@@ -22,7 +22,7 @@ die() {
 out="$root/dist"
 if [ "${1:-}" = "--out" ]; then
   [ -n "${2:-}" ] || die "--out needs a folder"
-  out="$(mkdir -p "$2" && cd "$2" && pwd)"
+  out="$2"
   shift 2
 fi
 if [ $# -ne 1 ] || [ -z "$1" ]; then
@@ -47,6 +47,7 @@ fi
 [[ "$host" =~ ^[A-Za-z0-9][A-Za-z0-9.-]*$ ]] && [ ${#host} -le 127 ] ||
   die "'$host' is not a host name or IPv4 address (letters, digits, dots and hyphens, at most 127)"
 [[ "$port" =~ ^[1-9][0-9]{0,4}$ ]] && [ "$port" -le 65535 ] || die "'$port' is not a port (1-65535)"
+out="$(mkdir -p "$out" && cd "$out" && pwd)"
 
 bash scripts/install-deps.sh
 ORVANE_OPENSSL_ROOT="$(bash scripts/build-openssl.sh | tail -n 1)"
@@ -63,11 +64,6 @@ version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache
 [ -n "$version" ] || die "no project version in build/release/CMakeCache.txt"
 [ -f THIRD-PARTY.md ] || die "THIRD-PARTY.md (the notices of what the Windows programs link) is missing"
 
-# Texts for Windows get CR LF line ends; the user's README also a UTF-8 mark,
-# so that every Notepad reads its Cyrillic.
-crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
-fill() { sed "s|@VERSION@|$version|g; s|@RELAY@|$host:$port|g; s|@GLIBC@|$glibc|g; s|@GLIBCXX@|$glibcxx|g" "$1"; }
-
 # The newest glibc and libstdc++ symbol versions the Linux relay needs.
 newest() {
   objdump -T build/relay/relay/orvane-relay | grep -o "$1_[0-9.]*" | sed "s/^$1_//" |
@@ -75,6 +71,14 @@ newest() {
 }
 glibc="$(newest GLIBC)"
 glibcxx="$(newest GLIBCXX)"
+
+# The texts' placeholders filled in. Texts for Windows get CR LF line ends;
+# the user's README also a UTF-8 mark, so that every Notepad reads its Cyrillic.
+fill() {
+  sed "s|@VERSION@|$version|g; s|@RELAY@|$host:$port|g; s|@GLIBC@|$glibc|g;
+       s|@GLIBCXX@|$glibcxx|g" "$1"
+}
+crlf() { sed 's/\r$//; s/$/\r/' "$1"; }
 
 stage="$root/build/release/package"
 rm -rf "$stage"
