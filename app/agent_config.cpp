@@ -7,7 +7,8 @@ std::uint16_t port_from_argument(const char* argument)
     return static_cast<std::uint16_t>(std::atoi(argument));
 }
 
-std::vector<std::string> server_ini_template(const std::string& relay_host)
+std::vector<std::string> server_ini_template(const std::string& relay_host,
+                                             std::uint16_t relay_port)
 {
     return {
         "; Настройки Orvane\n",
@@ -26,7 +27,7 @@ std::vector<std::string> server_ini_template(const std::string& relay_host)
         "password=\n",
         "password_enc=\n",
         "relay_host=" + relay_host + "\n",
-        "relay_port=56000\n",
+        "relay_port=" + std::to_string(relay_port) + "\n",
         "relay_id=\n",
         "accept_connections=1\n",
     };

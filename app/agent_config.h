@@ -35,5 +35,7 @@ struct AgentConfig {
 std::uint16_t port_from_argument(const char* argument);
 
 // Lines of the server.ini written when the file is missing, in UTF-8, each
-// ending with a line feed. relay_host is the packager's default relay.
-std::vector<std::string> server_ini_template(const std::string& relay_host);
+// ending with a line feed. relay_host and relay_port are the packager's
+// default relay.
+std::vector<std::string> server_ini_template(const std::string& relay_host,
+                                             std::uint16_t relay_port);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/win_util.h"
+#include "default_relay.h"
 
 namespace {
 
@@ -19,7 +20,8 @@ bool write_server_ini_template(const std::string& path)
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
-    for (const std::string& line : server_ini_template(ORVANE_DEFAULT_RELAY)) {
+    for (const std::string& line :
+         server_ini_template(ORVANE_DEFAULT_RELAY, ORVANE_DEFAULT_RELAY_PORT)) {
         std::string ansi = wide_to_ansi(utf8_to_wide(line));
         std::fwrite(ansi.data(), 1, ansi.size(), file);
     }

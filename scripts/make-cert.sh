@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the agent's certificate and key (server.crt, server.key) in DIR unless
-# both exist. Viewers need a copy of server.crt beside their orvane.exe; the
-# key never leaves the agent's machine.
+# both exist. Every orvane.exe of a group is an agent and a viewer, so each gets
+# the same pair beside it, copied by hand; the program never sends the key.
 # Usage: scripts/make-cert.sh DIR [COMMON_NAME]
 set -euo pipefail
 dir="${1:?usage: make-cert.sh DIR [COMMON_NAME]}"

@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include "orvane_version.h"
 #include "ui/server_entry.h"
 #include "ui/toolkit.h"
 
 inline constexpr int MAIN_CLIENT_WIDTH = 640;
 inline constexpr int MAIN_CLIENT_HEIGHT = 608;
-inline constexpr wchar_t MAIN_TITLE[] = L"Orvane 1.1.0.1";
-inline constexpr wchar_t PRODUCT_VERSION[] = L"1.1.0.1";
+inline constexpr wchar_t MAIN_TITLE[] = L"Orvane " ORVANE_VERSION;
+inline constexpr wchar_t PRODUCT_VERSION[] = L"" ORVANE_VERSION;
 
 // Control ids.
 inline constexpr int ID_SAVED_CONNECT = 3001;

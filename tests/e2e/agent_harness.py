@@ -40,19 +40,12 @@ def frame(msg_type, payload=b""):
 
 
 class Agent:
-    """orvane.exe with a server.ini of our choosing; output collected live."""
+    """orvane.exe with a server.ini of our choosing; output collected live.
+    With `folder`, the orvane.exe already there runs with what lies beside it."""
 
-    def __init__(self, ini, cert="server", key="server", args=(), files=None, state=None):
-        self.dir = tempfile.mkdtemp(prefix="orvane_e2e_")
-        certs = os.path.join(Env.bin_dir, "test-certs")
-        shutil.copy(os.path.join(Env.bin_dir, "orvane.exe"), self.dir)
-        if cert:
-            shutil.copy(os.path.join(certs, cert + ".crt"), os.path.join(self.dir, "server.crt"))
-        if key:
-            shutil.copy(os.path.join(certs, key + ".key"), os.path.join(self.dir, "server.key"))
-        for name, text in dict(files or {}, **{"server.ini": ini}).items():
-            with open(os.path.join(self.dir, name), "w") as f:
-                f.write(text)
+    def __init__(self, ini=None, cert="server", key="server", args=(), files=None, state=None,
+                 folder=None):
+        self.dir = folder or self._make_folder(ini, cert, key, files)
         self.lines = []
         self.lock = threading.Lock()
         self.state = state or Env.state
@@ -62,6 +55,20 @@ class Agent:
             stderr=subprocess.STDOUT, start_new_session=True)
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
+
+    @staticmethod
+    def _make_folder(ini, cert, key, files):
+        folder = tempfile.mkdtemp(prefix="orvane_e2e_")
+        certs = os.path.join(Env.bin_dir, "test-certs")
+        shutil.copy(os.path.join(Env.bin_dir, "orvane.exe"), folder)
+        if cert:
+            shutil.copy(os.path.join(certs, cert + ".crt"), os.path.join(folder, "server.crt"))
+        if key:
+            shutil.copy(os.path.join(certs, key + ".key"), os.path.join(folder, "server.key"))
+        for name, text in dict(files or {}, **{"server.ini": ini}).items():
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        return folder
 
     def _read(self):
         for raw in self.proc.stdout:

@@ -15,11 +15,12 @@ TEST(AgentConfig, PortArgumentKeepsLow16BitsWithoutRangeCheck)
 
 TEST(AgentConfig, TemplateNamesTheRelayAndEndsEveryLine)
 {
-    auto lines = server_ini_template("relay.example");
+    auto lines = server_ini_template("relay.example", 443);
     ASSERT_EQ(lines.size(), 18u);
     EXPECT_EQ(lines[9], "[server]\n");
     EXPECT_EQ(lines[10], "port=55500\n");
     EXPECT_EQ(lines[14], "relay_host=relay.example\n");
+    EXPECT_EQ(lines[15], "relay_port=443\n");
     EXPECT_EQ(lines[17], "accept_connections=1\n");
     for (const auto& line : lines)
         EXPECT_EQ(line.back(), '\n');

@@ -5,11 +5,13 @@
 #include "app/agent_config_win.h"
 #include "credentials/password_alphabet.h"
 #include "credentials/protected_storage.h"
+#include "default_relay.h"
 #include "test_support.h"
 
 namespace {
 
 constexpr DWORD START_TIMEOUT = 20000;
+const std::string RELAY_PORT = std::to_string(ORVANE_DEFAULT_RELAY_PORT);
 const char DIRECT_INI[] = "[server]\nport=55531\npassword=secret\n";
 
 std::string ini_value(const std::string& ini, const std::string& key)
@@ -99,7 +101,8 @@ TEST(AgentStartup, TemplateBytesAreInTheAnsiCodePage)
     EXPECT_EQ(read_file(path),
               to_cp1251(TEMPLATE_COMMENTS) +
                   "[server]\nport=55500\nallow=\npassword=\npassword_enc=\nrelay_host=" +
-                  ORVANE_DEFAULT_RELAY + "\nrelay_port=56000\nrelay_id=\naccept_connections=1\n");
+                  ORVANE_DEFAULT_RELAY + "\nrelay_port=" + RELAY_PORT +
+                  "\nrelay_id=\naccept_connections=1\n");
     EXPECT_FALSE(write_server_ini_template(utf8(dir.file(L"no such folder\\server.ini"))));
 }
 
@@ -112,8 +115,8 @@ TEST(AgentStartup, MissingIniGetsTemplateAndRelayMode)
     ASSERT_TRUE(agent.wait_for_output("Жду клиента через релей", START_TIMEOUT)) << agent.output();
     agent.kill();
     const std::string relay = ORVANE_DEFAULT_RELAY;
-    EXPECT_NE(agent.output().find("[i] Режим релея: " + relay +
-                                  ":56000 id=(выдаст релей, закрепится после первого подключения)\n"
+    EXPECT_NE(agent.output().find("[i] Режим релея: " + relay + ":" + RELAY_PORT +
+                                  " id=(выдаст релей, закрепится после первого подключения)\n"
                                   "=== Orvane (релей) ===\nЖду клиента через релей " + relay + " id=\n"),
               std::string::npos) << agent.output();
 
@@ -121,8 +124,9 @@ TEST(AgentStartup, MissingIniGetsTemplateAndRelayMode)
     std::string ini = read_text_file(dir.file(L"server.ini"));
     EXPECT_EQ(ini.rfind(to_cp1251("; Настройки Orvane\n"), 0), 0u);
     for (const char* line : {"[server]\n", "\nport=55500\n", "\nallow=\n", "\npassword=\n",
-                             "\nrelay_port=56000\n", "\nrelay_id=\n", "\naccept_connections=1\n"})
+                             "\nrelay_id=\n", "\naccept_connections=1\n"})
         EXPECT_NE(ini.find(line), std::string::npos) << line;
+    EXPECT_NE(ini.find("\nrelay_port=" + RELAY_PORT + "\n"), std::string::npos);
     EXPECT_NE(ini.find("\nrelay_host=" + relay + "\n"), std::string::npos);
     std::string password = unprotect_secret(ini_value(ini, "password_enc"));
     EXPECT_EQ(password.size(), GENERATED_PASSWORD_LENGTH);
