@@ -28,6 +28,11 @@
 
 namespace {
 
+constexpr wchar_t NO_RANDOM_TEXT[] =
+    L"Не удалось создать пароль: системный генератор случайных чисел не работает. Orvane не "
+    L"запущен, чтобы не принимать подключения с угадываемым паролем. Задайте пароль вручную "
+    L"(ключ password в server.ini рядом с программой) и запустите Orvane снова.";
+
 constexpr wchar_t ALREADY_RUNNING_TEXT[] =
     L"Orvane уже запущен на этом компьютере — повторный экземпляр не нужен (общий порт/ID на "
     L"релее, два агента будут мешать друг другу).";
@@ -65,24 +70,6 @@ void start_agent_log()
     log_info("=== Orvane agent start %s", when);
 }
 
-void settle_password(const StoredPassword& stored)
-{
-    if (!stored.plain.empty()) {
-        agent.config.current_password.set(stored.plain);
-    } else {
-        std::string secret = unprotect_secret(stored.protected_);
-        if (!secret.empty())
-            agent.config.current_password.set(secret);
-        else
-            generate_agent_password();
-    }
-    // A password_enc that does not decode is left alone for the user to repair.
-    if (!stored.plain.empty() || stored.protected_.empty())
-        save_agent_password();
-    log_info("[i] Пароль задан (хранится зашифрованным), авто-бан после %d неудач.\n",
-             MAX_AUTH_FAILURES);
-}
-
 void print_relay_mode()
 {
     std::string id = agent.config.relay_id.get();
@@ -118,8 +105,12 @@ UniqueSocket open_listener(std::uint16_t port)
 }
 
 // Started by double-click, the console belongs to us alone and only clutters.
+// It is hidden only when the tray icon exists, whose menu can bring it back
+// (and shows the ID and password it held): otherwise the agent would vanish.
 void hide_own_console()
 {
+    if (!ui.tray_window)
+        return;
     HWND console = GetConsoleWindow();
     DWORD processes[2];
     if (console && GetConsoleProcessList(processes, 2) == 1)
@@ -136,6 +127,27 @@ void run_message_loop()
 }
 
 } // namespace
+
+bool settle_agent_password(const StoredPassword& stored, std::span<const RandomSource> sources)
+{
+    std::string secret = stored.plain;
+    if (secret.empty())
+        secret = unprotect_secret(stored.protected_);
+    if (!secret.empty()) {
+        agent.config.current_password.set(secret);
+    } else if (!generate_agent_password(sources)) {
+        log_error("[!] %s\n", wide_to_utf8(NO_RANDOM_TEXT).c_str());
+        if (!agent.launched_by_service)
+            show_message_box(nullptr, NO_RANDOM_TEXT, MB_ICONERROR);
+        return false;
+    }
+    // A password_enc that does not decode is left alone for the user to repair.
+    if (!stored.plain.empty() || stored.protected_.empty())
+        save_agent_password();
+    log_info("[i] Пароль задан (хранится зашифрованным), авто-бан после %d неудач.\n",
+             MAX_AUTH_FAILURES);
+    return true;
+}
 
 int agent_main(int argc, char** argv)
 {
@@ -157,7 +169,8 @@ int agent_main(int argc, char** argv)
         log_info("[i] Белый список: %s\n", agent.config.allow.c_str());
     else
         log_info("[i] Белый список пуст — пускаю всех.\n");
-    settle_password(stored);
+    if (!settle_agent_password(stored))
+        return 1;
 
     agent.bans.path = exe_directory() + "banlist.txt";
     load_ban_list(agent.bans.list, agent.bans.path, _time64(nullptr));

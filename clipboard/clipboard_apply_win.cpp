@@ -18,6 +18,9 @@ namespace {
 const wchar_t* const NOT_SAVED_TEXT = L"Не удалось сохранить полученные файлы.";
 const wchar_t* const NO_MEMORY_TEXT = L"Не хватило памяти для буфера обмена.";
 const wchar_t* const BUSY_TEXT = L"Буфер обмена занят другим приложением.";
+const wchar_t* const SOME_NOT_SAVED_TEXT =
+    L"Не все полученные файлы удалось сохранить (мало места на диске или нет доступа) — в "
+    L"буфер обмена положены только сохранённые целиком.";
 
 static_assert(sizeof(DROPFILES) == 20, "the drop list's paths start right after its header");
 
@@ -54,12 +57,12 @@ std::wstring make_receive_folder()
     return folder;
 }
 
-// True when the file was created; its contents may still be short when a
-// write failed (disk full), and it is then offered as far as it got.
+// True when the file was written whole. One that the disk could not take in
+// full is removed: cut short, it would paste as if it were the whole file.
 bool write_received_file(const std::wstring& path, const std::uint8_t* data, std::uint64_t size)
 {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     std::uint64_t done = 0;
@@ -70,7 +73,11 @@ bool write_received_file(const std::wstring& path, const std::uint8_t* data, std
             break;
         done += wrote;
     }
-    return true;
+    if (done == size)
+        return true;
+    file.reset();
+    DeleteFileW(path.c_str());
+    return false;
 }
 
 // The cleaned name, shortened to what the folder has room for; empty when no
@@ -152,16 +159,19 @@ bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payloa
     const std::size_t room = name_room(folder);
     ReceivedNames names;
     std::vector<std::wstring> written;
+    bool left_out = false;
     for (std::uint32_t i = 0; i < reader.count; ++i) {
         ClipRecord record;
         if (!next_clip_record(reader, record))
             return false;  // files written so far stay; the clipboard is left alone
         const std::wstring name = received_name(record, names, room);
-        if (name.empty())
-            continue;  // cannot be created here, like a file the system refuses
         const std::wstring path = folder + L"\\" + name;
-        if (write_received_file(path, record.data, record.data_len))
+        if (!name.empty() && write_received_file(path, record.data, record.data_len)) {
             written.push_back(path);
+        } else {
+            left_out = true;  // cannot be created here, or the disk could not take it
+            std::erase(written, path);  // an earlier file of the same name is gone with it
+        }
     }
     if (written.empty()) {
         error = NOT_SAVED_TEXT;
@@ -174,6 +184,8 @@ bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payloa
     }
     if (!place_drop_list(std::move(drop), error))
         return false;
+    if (left_out)
+        error = SOME_NOT_SAVED_TEXT;
     // Our own change: the next capture on this connection must not send it back.
     state.last_sequence = GetClipboardSequenceNumber();
     state.primed = true;

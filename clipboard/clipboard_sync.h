@@ -23,6 +23,8 @@ bool capture_clipboard_files(ClipboardSyncState& state, std::vector<std::uint8_t
 // Writes the files of one received MSG_CLIPBOARD payload into a fresh folder
 // under "%TEMP%\Orvane_clip" and puts them on the clipboard as a drop list to
 // be pasted as a copy. False when nothing was placed; `error` (passed empty)
-// then holds a message for the user when there is one to give.
+// then holds a message for the user when there is one to give. Only files
+// written whole are placed; when some were left out, the result is true and
+// `error` says so.
 bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payload,
                            std::size_t size, std::wstring& error);

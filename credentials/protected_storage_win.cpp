@@ -2,9 +2,8 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <ntsecapi.h>
 #include <wincrypt.h>
-
-#include <cstdlib>
 
 #include "app/agent_config_win.h"
 #include "app/agent_state.h"
@@ -79,16 +78,36 @@ std::string to_ansi(const std::wstring& text)
     return wide_to_ansi(text);
 }
 
-void generate_agent_password()
+namespace {
+
+bool bcrypt_random(std::uint8_t* bytes, std::size_t size)
 {
-    std::uint8_t bytes[GENERATED_PASSWORD_LENGTH] = {};
-    NTSTATUS status = BCryptGenRandom(nullptr, bytes, sizeof bytes,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    if (status != 0) {
-        for (auto& byte : bytes)
-            byte = static_cast<std::uint8_t>(std::rand() & 0xFF);
-    }
-    agent.config.current_password.set(password_from_random(bytes));
+    return BCryptGenRandom(nullptr, bytes, ULONG(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+// The same system generator through the older door of advapi32, for when
+// bcrypt.dll is missing or broken.
+bool rtl_random(std::uint8_t* bytes, std::size_t size)
+{
+    return RtlGenRandom(bytes, ULONG(size)) != FALSE;
+}
+
+constexpr RandomSource SYSTEM_SOURCES[] = {bcrypt_random, rtl_random};
+
+} // namespace
+
+std::span<const RandomSource> system_random_sources()
+{
+    return SYSTEM_SOURCES;
+}
+
+bool generate_agent_password(std::span<const RandomSource> sources)
+{
+    const std::string password = password_from_sources(sources);
+    if (password.empty())
+        return false;
+    agent.config.current_password.set(password);
+    return true;
 }
 
 void save_agent_password()

@@ -183,8 +183,14 @@ DWORD relay_cycle(SSL_CTX* tls, std::string& registered)
                  label.c_str());
         return 200;
     }
-    run_viewer_session(std::move(s), tls, label, nullptr);
-    return 0;
+    if (run_viewer_session(std::move(s), tls, label, nullptr) != SessionStart::refused)
+        return 0;
+    // The relay hides the viewer's address, so no ban can stop someone who
+    // knows the ID from guessing; a pause before the next registration slows
+    // the guessing down to about one password a second.
+    log_info("[!] Релей: вход не удался, новая регистрация через 1 с (защита от подбора "
+             "пароля).\n");
+    return 1000;
 }
 
 [[noreturn]] void accept_relay(SSL_CTX* tls)

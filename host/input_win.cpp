@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/agent_log.h"
+#include "app/win_util.h"
 #include "capture/screen_capture.h"
 #include "clipboard/clipboard_sync.h"
 #include "net/message_io.h"
@@ -45,6 +46,8 @@ void apply_clipboard(const Message& message, ClipboardSyncState& clipboard)
     if (apply_clipboard_files(clipboard, message.payload, message.size, error))
         log_info("[clip] файлы от зрителя положены в буфер обмена (%u байт)\n",
                  unsigned(message.size));
+    if (!error.empty())
+        log_info("[clip] %s\n", wide_to_utf8(error).c_str());
 }
 
 void dispatch(SSL* ssl, const Message& message, ClipboardSyncState& clipboard,

@@ -1,5 +1,6 @@
 #include "host/session.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "app/agent_log.h"
@@ -13,11 +14,13 @@
 
 namespace {
 
-// The handshake runs on the only accept thread: a peer that connects and says
-// nothing must not lock every other viewer out.
-constexpr DWORD HANDSHAKE_TIMEOUT_MS = 5000;
-constexpr DWORD AUTH_TIMEOUT_MS = 5000;
-constexpr DWORD STREAM_RECEIVE_TIMEOUT_MS = 200;
+// Admission runs on the only accept thread: the TLS handshake and the password
+// together get one deadline, so a peer that says nothing, or trickles its
+// bytes, cannot lock every other viewer out for long.
+constexpr auto ADMISSION_TIME = std::chrono::seconds(8);
+// The pump reads only once a message has begun to arrive; the rest of it may
+// stall while TCP retransmits a lost segment on a poor link, but not forever.
+constexpr DWORD MESSAGE_RECEIVE_TIMEOUT_MS = 15000;
 // A viewer that stops reading ends its session instead of blocking the agent.
 constexpr DWORD STREAM_SEND_TIMEOUT_MS = 15000;
 
@@ -26,10 +29,10 @@ void set_timeout(SOCKET s, int option, DWORD ms)
     setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&ms), sizeof ms);
 }
 
-bool authenticate(SSL* ssl)
+bool authenticate(SSL* ssl, TlsDeadline deadline)
 {
     Message message;
-    if (!read_msg(ssl, message, MAX_AUTH_MSG_LEN))
+    if (!read_msg_before(ssl, deadline, message, MAX_AUTH_MSG_LEN))
         return false;
     const bool ok =
         message.type == MSG_AUTH &&
@@ -48,36 +51,40 @@ void announce_viewer(const std::string& label)
 
 } // namespace
 
-void run_viewer_session(UniqueSocket socket, SSL_CTX* ctx, const std::string& label,
-                        const std::string* address)
+SessionStart run_viewer_session(UniqueSocket socket, SSL_CTX* ctx, const std::string& label,
+                                const std::string* address)
 {
     const SOCKET s = socket.get();
-    set_timeout(s, SO_RCVTIMEO, HANDSHAKE_TIMEOUT_MS);
-    set_timeout(s, SO_SNDTIMEO, HANDSHAKE_TIMEOUT_MS);
-    TlsConnection connection(std::move(socket), accept_tls(s, ctx));
+    const TlsDeadline deadline = std::chrono::steady_clock::now() + ADMISSION_TIME;
+    set_socket_blocking(int(s), false);
+    AcceptOutcome outcome = AcceptOutcome::failed;
+    TlsConnection connection(std::move(socket), accept_tls(s, ctx, deadline, outcome));
+    if (outcome == AcceptOutcome::closed_silently)
+        return SessionStart::closed_silently;  // a probe of whether we answer: not an attempt
     if (!connection.ssl) {
         log_info("[!] Отклонено (TLS): %s\n", label.c_str());
         if (address)
             record_failure(agent.bans, *address, label);
-        return;
+        return SessionStart::refused;
     }
 
-    set_timeout(s, SO_RCVTIMEO, AUTH_TIMEOUT_MS);
-    if (!authenticate(connection.ssl.get())) {
+    if (!authenticate(connection.ssl.get(), deadline)) {
         log_info("[!] Неверный пароль: %s\n", label.c_str());
         if (address)
             record_failure(agent.bans, *address, label);
-        return;
+        return SessionStart::refused;
     }
 
+    set_socket_blocking(int(s), true);
+    set_timeout(s, SO_RCVTIMEO, MESSAGE_RECEIVE_TIMEOUT_MS);
+    set_timeout(s, SO_SNDTIMEO, STREAM_SEND_TIMEOUT_MS);
     // A broken link shows at the next read.
     send_msg(connection.ssl.get(), MSG_AUTH_OK, nullptr, 0);
     if (address)
         reset_failures(agent.bans, *address);
-    set_timeout(s, SO_RCVTIMEO, STREAM_RECEIVE_TIMEOUT_MS);
-    set_timeout(s, SO_SNDTIMEO, STREAM_SEND_TIMEOUT_MS);
     BOOL one = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     announce_viewer(label);
     stream_session(std::move(connection), label);
+    return SessionStart::admitted;
 }

@@ -64,7 +64,10 @@ struct Session {
 bool send_clipboard(Session& s)
 {
     std::wstring error;
-    if (!capture_clipboard_files(s.clipboard, s.clip, error) || s.clip.size() > MAX_PAYLOAD)
+    const bool captured = capture_clipboard_files(s.clipboard, s.clip, error);
+    if (!error.empty())
+        log_info("[clip] %s\n", wide_to_utf8(error).c_str());
+    if (!captured || s.clip.size() > MAX_PAYLOAD)
         return true;
     log_info("[clip] отправляю файлы зрителю (%u байт)\n", unsigned(s.clip.size()));
     return send_msg(s.ssl, MSG_CLIPBOARD, s.clip.data(), s.clip.size(), &s.end_reason);

@@ -1,6 +1,7 @@
 #include "net/message_io.h"
 
 #include "net/tls_failure.h"
+#include "net/tls_wait.h"
 
 namespace {
 
@@ -8,6 +9,7 @@ struct TlsIo {
     SSL* ssl;
     std::string* failure;
     bool failed = false;
+    const TlsDeadline* deadline = nullptr;  // set: the socket is non-blocking
 };
 
 void note_failure(TlsIo& io, int result)
@@ -21,11 +23,16 @@ void note_failure(TlsIo& io, int result)
 int ssl_read_some(void* ctx, std::uint8_t* buffer, int size)
 {
     auto& io = *static_cast<TlsIo*>(ctx);
-    clear_socket_error();
-    const int n = SSL_read(io.ssl, buffer, size);
-    if (n <= 0)
+    for (;;) {
+        clear_socket_error();
+        const int n = SSL_read(io.ssl, buffer, size);
+        if (n > 0)
+            return n;
+        if (io.deadline && wait_for_tls(io.ssl, SSL_get_error(io.ssl, n), *io.deadline))
+            continue;
         note_failure(io, n);
-    return n;
+        return n;
+    }
 }
 
 int ssl_write_some(void* ctx, const std::uint8_t* buffer, int size)
@@ -60,6 +67,17 @@ bool send_msg(SSL* ssl, std::uint8_t type, const void* payload, std::size_t size
 bool read_msg(SSL* ssl, Message& out, std::uint32_t max_length, std::string* failure)
 {
     TlsIo io{ssl, failure};
+    if (read_message(ssl_read_some, &io, out, max_length))
+        return true;
+    note_message_failure(io, "invalid message length or no memory");
+    return false;
+}
+
+bool read_msg_before(SSL* ssl, TlsDeadline deadline, Message& out, std::uint32_t max_length,
+                     std::string* failure)
+{
+    TlsIo io{ssl, failure};
+    io.deadline = &deadline;
     if (read_message(ssl_read_some, &io, out, max_length))
         return true;
     note_message_failure(io, "invalid message length or no memory");

@@ -5,6 +5,7 @@
 #include "app/win_handles.h"
 #include "net/tls_failure.h"
 #include "net/tls_owner.h"
+#include "net/tls_wait.h"
 
 void init_tls_library();
 
@@ -12,9 +13,16 @@ void init_tls_library();
 // executable; null after the failure lines were written.
 SslCtxPtr create_server_tls_context();
 
-// Server side of one connection; null (reported) when the handshake fails.
-// The socket stays the caller's either way.
-SslPtr accept_tls(SOCKET s, SSL_CTX* ctx);
+enum class AcceptOutcome {
+    accepted,
+    failed,           // reported as "[TLS] SSL_accept: ..." (a time-out included)
+    closed_silently,  // the peer closed before sending a byte; nothing reported
+};
+
+// Server side of one connection on a non-blocking socket, finished by
+// `deadline` or given up; null unless `outcome` is accepted. The socket stays
+// the caller's either way.
+SslPtr accept_tls(SOCKET s, SSL_CTX* ctx, TlsDeadline deadline, AcceptOutcome& outcome);
 
 enum class ClientTlsFailure { none, certificate_missing, refused };
 

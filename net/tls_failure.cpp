@@ -76,11 +76,13 @@ void clear_socket_error()
 #endif
 }
 
-void report_tls_failure(const char* step)
+void report_tls_failure(const char* step, const char* when_queue_empty)
 {
     std::string text = std::string("[TLS] ") + step + ": ";
     const std::size_t prefix = text.size();
     ERR_print_errors_cb(append_error_line, &text);
+    if (text.size() == prefix && when_queue_empty)
+        text += when_queue_empty;
     if (text.size() == prefix || text.back() != '\n')
         text += '\n';  // an empty queue still ends the line
     log_error("%s", text.c_str());

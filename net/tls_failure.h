@@ -5,8 +5,9 @@
 #include <string>
 
 // Writes "[TLS] <step>: " and the OpenSSL error queue, which it drains, as one
-// text to standard error (through the agent's log).
-void report_tls_failure(const char* step);
+// text to standard error (through the agent's log). `when_queue_empty`, if
+// given, says what happened when OpenSSL has nothing to say (a time-out).
+void report_tls_failure(const char* step, const char* when_queue_empty = nullptr);
 
 // Why an SSL_read or SSL_write returned `result` (0 or less), as a short text
 // for the line that ends a session: SSL_get_error, the socket error and the

@@ -62,19 +62,37 @@ SslCtxPtr create_server_tls_context()
     return nullptr;
 }
 
-SslPtr accept_tls(SOCKET s, SSL_CTX* ctx)
+SslPtr accept_tls(SOCKET s, SSL_CTX* ctx, TlsDeadline deadline, AcceptOutcome& outcome)
 {
+    outcome = AcceptOutcome::failed;
     SslPtr ssl(SSL_new(ctx));
     if (!ssl) {
         report_tls_failure("SSL_new");
         return nullptr;
     }
     SSL_set_fd(ssl.get(), int(s));
-    if (SSL_accept(ssl.get()) <= 0) {
+    for (;;) {
+        const int result = SSL_accept(ssl.get());
+        if (result == 1) {
+            outcome = AcceptOutcome::accepted;
+            return ssl;
+        }
+        const int error = SSL_get_error(ssl.get(), result);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            if (wait_for_tls(ssl.get(), error, deadline))
+                continue;
+            report_tls_failure("SSL_accept", "timed out");
+            return nullptr;
+        }
+        if (BIO_number_read(SSL_get_rbio(ssl.get())) == 0) {
+            // Not a word from the peer: a reachability check, not a handshake.
+            ERR_clear_error();
+            outcome = AcceptOutcome::closed_silently;
+            return nullptr;
+        }
         report_tls_failure("SSL_accept");
         return nullptr;
     }
-    return ssl;
 }
 
 SslCtxPtr create_client_tls_context(ClientTlsFailure& failure)

@@ -47,8 +47,8 @@ OptionsResult parse_options(const std::vector<std::string>& args) {
             o.help = true;
             continue;
         }
-        const bool takes_value =
-            arg == "--listen" || arg == "--max-connections" || arg == "--max-per-address";
+        const bool takes_value = arg == "--listen" || arg == "--max-connections" ||
+                                 arg == "--max-per-address" || arg == "--max-lookups";
         if (!takes_value) {
             result.error = "unknown option: " + arg;
             return result;
@@ -61,7 +61,8 @@ OptionsResult parse_options(const std::vector<std::string>& args) {
         bool ok = false;
         if (arg == "--listen") ok = split_host_port(value, o.host, o.port);
         else if (arg == "--max-connections") ok = parse_count(value, o.max_connections) && o.max_connections > 0;
-        else ok = parse_count(value, o.max_per_address);
+        else if (arg == "--max-per-address") ok = parse_count(value, o.max_per_address);
+        else ok = parse_count(value, o.max_lookups);
         if (!ok) {
             result.error = "bad value for " + arg + ": " + value;
             return result;
@@ -73,7 +74,7 @@ OptionsResult parse_options(const std::vector<std::string>& args) {
 std::string usage_text() {
     return
         "Usage: orvane-relay [--listen ADDR:PORT] [--max-connections N]\n"
-        "                    [--max-per-address N] [--help]\n"
+        "                    [--max-per-address N] [--max-lookups N] [--help]\n"
         "\n"
         "Rendezvous server for Orvane agents and viewers. Agents register under an\n"
         "ID, viewers connect by that ID, and the relay joins the two connections\n"
@@ -88,6 +89,12 @@ std::string usage_text() {
         "                         \"ERR server full\" and are closed.\n"
         "  --max-per-address N    open connections from one remote address\n"
         "                         (default 1024; 0 means no limit)\n"
+        "  --max-lookups N        connect and status requests one address may\n"
+        "                         make a minute (default 300; 0 means no limit):\n"
+        "                         a burst of N, then one every 60/N seconds.\n"
+        "                         Beyond it they get \"ERR too many requests\",\n"
+        "                         so IDs cannot be swept for online agents. An\n"
+        "                         IPv6 address counts by its /64 network.\n"
         "  --help                 show this text\n"
         "\n"
         "Memory: about 2 KiB per open connection. A joined pair adds at most\n"

@@ -13,6 +13,7 @@ struct Options {
     std::uint16_t port = 56000;
     std::size_t max_connections = 16384;
     std::size_t max_per_address = 1024;   // 0: no per-address bound
+    std::size_t max_lookups = 300;        // connect and status requests per address a minute; 0: none
     bool help = false;
 };
 

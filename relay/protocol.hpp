@@ -56,6 +56,7 @@ inline constexpr std::string_view answer_line_too_long = "ERR line too long\n";
 inline constexpr std::string_view answer_server_full = "ERR server full\n";
 inline constexpr std::string_view answer_unexpected_data = "ERR unexpected data\n";
 inline constexpr std::string_view answer_no_free_id = "ERR no free id\n";
+inline constexpr std::string_view answer_too_many_lookups = "ERR too many requests\n";
 
 std::string id_answer(std::string_view id);            // "ID <id>\n"
 std::string version_answer(std::string_view version);  // "VERSION <text>\n"

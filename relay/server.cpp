@@ -15,6 +15,7 @@
 
 #include "relay/ids.hpp"
 #include "relay/log.hpp"
+#include "relay/lookup_rate.hpp"
 #include "relay/platform.hpp"
 #include "relay/protocol.hpp"
 
@@ -53,6 +54,7 @@ struct Conn {
     bool writing_to_peer = false;   // our last chunk is still going out
     std::string remote;             // "address:port", for log lines
     std::string address;            // for the per-address bound
+    std::string lookup_key;         // the address, or its /64 for IPv6, for the lookup bound
     std::string id;                 // registered or joined ID
     std::shared_ptr<Conn> peer;
     std::array<char, max_line_bytes * 2> line{};
@@ -86,12 +88,24 @@ struct Relay {
     std::unordered_map<Conn*, ConnPtr> conns;            // every open connection
     IdTable<ConnPtr> ids;   // registered (idle) agents and IDs in a session
     std::unordered_map<std::string, AddressCount> per_address;
+    LookupLimiter lookups;
     std::vector<std::unique_ptr<char[]>> spare_buffers;   // chunk buffers between uses
     std::size_t refused_while_full = 0;
     std::size_t accept_failures = 0;
 };
 
 void pump(ConnPtr c);
+
+// One IPv6 host usually holds a whole /64, so the lookup bound counts by it;
+// an IPv4 peer on a dual-stack listener counts by its IPv4 address.
+std::string lookup_key(const asio::ip::address& address) {
+    if (address.is_v4()) return address.to_string();
+    const asio::ip::address_v6 v6 = address.to_v6();
+    if (v6.is_v4_mapped()) return asio::ip::make_address_v4(asio::ip::v4_mapped, v6).to_string();
+    asio::ip::address_v6::bytes_type bytes = v6.to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return asio::ip::make_address_v6(bytes).to_string() + "/64";
+}
 
 std::string describe(const tcp::endpoint& endpoint) {
     const auto address = endpoint.address();
@@ -331,8 +345,28 @@ void handle_register(ConnPtr c, const Request& request, std::string_view early_b
     pump(c);
 }
 
+// Connect and status requests tell whether an ID is online: each address
+// gets a bounded number of them a minute. False (and answered) when over it.
+bool allow_lookup(ConnPtr c) {
+    Relay& r = c->relay;
+    const LookupVerdict verdict = take_lookup(r.lookups, c->lookup_key, LookupClock::now());
+    if (verdict.refused_before > 0) {
+        log_line("address " + c->lookup_key + ": " + std::to_string(verdict.refused_before) +
+                 " lookups were refused over the bound");
+    }
+    if (verdict.allowed) return true;
+    if (verdict.first_refusal) {
+        log_line("address " + c->lookup_key + " is over the lookup bound (" +
+                 std::to_string(r.options.max_lookups) +
+                 " a minute); refusing its connect and status requests");
+    }
+    finish(c, answer_too_many_lookups);
+    return false;
+}
+
 void handle_request(ConnPtr c, const Request& request, std::string_view early_bytes) {
     Relay& r = c->relay;
+    if ((request.verb == Verb::status || request.verb == Verb::connect) && !allow_lookup(c)) return;
     switch (request.verb) {
         case Verb::version:
             finish(c, version_answer(r.version));
@@ -488,6 +522,7 @@ void admit(Relay& r, tcp::socket socket) {
     auto c = std::make_shared<Conn>(r, std::move(socket), r.io);
     c->remote = remote;
     c->address = address;
+    c->lookup_key = lookup_key(endpoint.address());
     r.conns.emplace(c.get(), c);
     r.per_address[address].open++;
     c->timer.expires_after(line_timeout);
@@ -559,6 +594,7 @@ bool open_listener(Relay& r) {
 int run_relay(const Options& options, const std::string& version) {
     asio::io_context io(1);
     Relay relay(io, options, version);
+    relay.lookups.per_minute = options.max_lookups;
     const std::size_t budget = connection_budget();
     if (relay.options.max_connections > budget) {
         log_line("connection limit lowered from " + std::to_string(relay.options.max_connections) +
@@ -570,7 +606,10 @@ int run_relay(const Options& options, const std::string& version) {
              " connections, " +
              (relay.options.max_per_address ? std::to_string(relay.options.max_per_address)
                                             : std::string("unlimited")) +
-             " per address");
+             " per address, " +
+             (relay.options.max_lookups ? std::to_string(relay.options.max_lookups)
+                                        : std::string("unlimited")) +
+             " lookups a minute per address");
     relay.signals.async_wait([&relay](const asio::error_code& ec, int) {
         if (!ec) stop(relay);
     });

@@ -10,6 +10,7 @@
 #include <deque>
 #include <string>
 
+#include "app/shared_text.h"
 #include "host/input_events.h"
 #include "net/tls_owner.h"
 #include "viewer/viewer_layout.h"
@@ -17,6 +18,8 @@
 struct ServerEntry;
 
 inline constexpr UINT WM_VIEWER_MONITORS = WM_APP + 50;
+// A new notice is in ViewerSession::notice: network thread to viewer window.
+inline constexpr UINT WM_VIEWER_NOTICE = WM_APP + 51;
 inline constexpr std::size_t MAX_QUEUED_EVENTS = 256;
 inline constexpr std::int32_t NO_PENDING_MONITOR = -100;
 
@@ -57,6 +60,12 @@ struct ViewerSession {
     CRITICAL_SECTION key_lock;
     std::deque<MouseEvent> mouse_queue;
     std::deque<KeyEvent> key_queue;
+    // A failure the user must hear of without losing the session (a copied
+    // folder, too much to copy, files that could not be saved): the network
+    // thread puts it here and posts WM_VIEWER_NOTICE; the window shows its own
+    // copy, notice_shown, for a few seconds.
+    SharedText<wchar_t, 512> notice;
+    std::wstring notice_shown;  // the window's thread only
 };
 
 // The viewer's process-wide state: one session at a time.

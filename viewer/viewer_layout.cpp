@@ -14,6 +14,25 @@ ImageRect fit_picture(int client_width, int client_height, int canvas_width, int
     return {x0, y0, x0 + width, y0 + height};
 }
 
+namespace {
+constexpr int NOTICE_MARGIN = 24;  // from the client area's sides and bottom
+constexpr int NOTICE_MIN_TEXT = 120;
+} // namespace
+
+int notice_text_width(int client_width)
+{
+    return std::max(client_width - 2 * (NOTICE_MARGIN + NOTICE_PADDING_X), NOTICE_MIN_TEXT);
+}
+
+ImageRect notice_box(int client_width, int client_height, int text_width, int text_height)
+{
+    const int width = std::min(text_width + 2 * NOTICE_PADDING_X, client_width);
+    const int height = std::min(text_height + 2 * NOTICE_PADDING_Y, client_height);
+    const int left = (client_width - width) / 2;
+    const int top = std::max(client_height - NOTICE_MARGIN - height, 0);
+    return {left, top, left + width, top + height};
+}
+
 bool picture_position(const ImageRect& image, int px, int py, std::uint16_t& x, std::uint16_t& y)
 {
     const int width = image.right - image.left;

@@ -34,6 +34,14 @@ std::int32_t count_frame(FrameRate& rate, std::uint64_t now);
 // nothing to switch between.
 std::int32_t next_monitor(std::int32_t monitor_count, std::int32_t monitor_index);
 
+// A notice over the picture (a copied folder, files that could not be saved):
+// its text wraps within notice_text_width, and its box, the text with room
+// around it, sits centred near the bottom of the client area, inside it.
+int notice_text_width(int client_width);
+ImageRect notice_box(int client_width, int client_height, int text_width, int text_height);
+inline constexpr int NOTICE_PADDING_X = 20;  // the warning stripe is inside this on the left
+inline constexpr int NOTICE_PADDING_Y = 10;
+
 std::wstring viewer_title(bool control_enabled, std::int32_t monitor_count,
                           std::int32_t monitor_index);
 std::wstring overlay_text(std::int32_t latency_ms, std::int32_t fps_x10);

@@ -14,12 +14,21 @@
 #include "capture/frame_payload.h"
 #include "clipboard/clipboard_sync.h"
 #include "net/message_io.h"
+#include "net/relay_client.h"
 #include "ui/message_box.h"
 #include "viewer/viewer.h"
 
 namespace {
 
 constexpr ULONGLONG PING_INTERVAL_MS = 1000;
+// The agent sends a frame on every pass of its loop, at least every 50 ms,
+// even while its screen stands still. This long without a byte from it means
+// the link died silently (a Wi-Fi drop, a NAT that forgot the connection):
+// the read fails and the user hears that the connection is lost, instead of
+// looking at a frozen picture until TCP gives up minutes later.
+constexpr DWORD AGENT_SILENCE_MS = 10000;
+// A send that cannot move for this long has no link under it either.
+constexpr DWORD SEND_STALL_MS = 15000;
 // Room for the latency and frame-rate overlay in the top-left corner.
 constexpr RECT OVERLAY_CORNER{0, 0, 320, 48};
 
@@ -119,6 +128,16 @@ void paint_tile(const DecodedTile& tile)
     DllExports::GdipBitmapUnlockBits(tile.bitmap, &data);
 }
 
+// A clipboard failure for the window to show; the session goes on.
+void show_notice(const std::wstring& text)
+{
+    if (text.empty())
+        return;
+    viewer.session.notice.set(text);
+    if (HWND window = viewer.session.viewer_window)
+        PostMessageW(window, WM_VIEWER_NOTICE, 0, 0);
+}
+
 // Takes one record at a time under its lock; the lock is never held while writing.
 template <typename Event>
 bool send_queue(SSL* ssl, std::uint8_t type, std::deque<Event>& queue, CRITICAL_SECTION& lock)
@@ -151,8 +170,10 @@ bool send_pending(NetworkState& n)
         if (!send_msg(n.ssl, MSG_SELECT_MONITOR, &index, 1))
             return false;
     }
-    std::wstring ignored;
-    if (capture_clipboard_files(n.clipboard, n.clip, ignored) && n.clip.size() <= MAX_PAYLOAD &&
+    std::wstring error;
+    const bool captured = capture_clipboard_files(n.clipboard, n.clip, error);
+    show_notice(error);
+    if (captured && n.clip.size() <= MAX_PAYLOAD &&
         !send_msg(n.ssl, MSG_CLIPBOARD, n.clip.data(), n.clip.size()))
         return false;
     const ULONGLONG now = precise_milliseconds();
@@ -194,13 +215,22 @@ void handle(NetworkState& n, const Message& message)
     }
     case MSG_CLIPBOARD:
         if (message.size > 0) {
-            std::wstring ignored;
-            apply_clipboard_files(n.clipboard, message.payload, message.size, ignored);
+            std::wstring error;
+            apply_clipboard_files(n.clipboard, message.payload, message.size, error);
+            show_notice(error);
         }
         return;
     default:
         return;
     }
+}
+
+void bound_waits(SSL* ssl)
+{
+    const SOCKET s = SOCKET(SSL_get_fd(ssl));
+    set_receive_timeout(s, AGENT_SILENCE_MS);
+    const DWORD send_ms = SEND_STALL_MS;
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_ms), sizeof send_ms);
 }
 
 void run_passes(NetworkState& n)
@@ -250,6 +280,7 @@ DWORD WINAPI network_thread(void* cell)
 {
     NetworkState n;
     n.ssl = *std::unique_ptr<SSL*>(static_cast<SSL**>(cell));
+    bound_waits(n.ssl);
     run_passes(n);
     if (viewer.session.running.exchange(false))
         show_message_box(nullptr,

@@ -11,6 +11,12 @@ constexpr COLORREF BAR_COLOUR = RGB(20, 20, 20);
 constexpr COLORREF WAITING_TEXT_COLOUR = RGB(200, 200, 200);
 constexpr Gdiplus::ARGB OVERLAY_BACK = 0xAA141414;
 constexpr Gdiplus::ARGB OVERLAY_TEXT = 0xFFFFFFFF;
+// A notice stays this long unless a newer one replaces it.
+constexpr UINT_PTR NOTICE_TIMER = 1;
+constexpr UINT NOTICE_SHOWN_MS = 6000;
+constexpr Gdiplus::ARGB NOTICE_BACK = 0xE6202124;
+constexpr Gdiplus::ARGB NOTICE_STRIPE = 0xFFF2B356;  // the interface's warning colour
+constexpr int NOTICE_STRIPE_WIDTH = 4;
 
 void paint_canvas(HDC target, int width, int height)
 {
@@ -78,6 +84,45 @@ void paint_overlay(HDC target)
     graphics.DrawString(text.c_str(), INT(text.size()), &font, PointF(16, 13), &ink);
 }
 
+// The notice in a dark box near the bottom, over the picture or the waiting text.
+void paint_notice(HDC target, int width, int height)
+{
+    using namespace Gdiplus;
+    const std::wstring& text = viewer.session.notice_shown;
+    if (text.empty())
+        return;
+    Graphics graphics(target);
+    graphics.SetTextRenderingHint(TextRenderingHintAntiAlias);
+    Font font(overlay_family(), 14, FontStyleRegular, UnitPixel);
+    RectF measured;
+    graphics.MeasureString(text.c_str(), INT(text.size()), &font,
+                           RectF(0, 0, REAL(notice_text_width(width)), REAL(height)), nullptr,
+                           &measured);
+    const ImageRect box = notice_box(width, height, int(measured.Width + 1), int(measured.Height + 1));
+    SolidBrush back{Color(NOTICE_BACK)};
+    graphics.FillRectangle(&back, box.left, box.top, box.right - box.left, box.bottom - box.top);
+    SolidBrush stripe{Color(NOTICE_STRIPE)};
+    graphics.FillRectangle(&stripe, box.left, box.top, NOTICE_STRIPE_WIDTH, box.bottom - box.top);
+    SolidBrush ink{Color(OVERLAY_TEXT)};
+    const RectF area(REAL(box.left + NOTICE_PADDING_X), REAL(box.top + NOTICE_PADDING_Y),
+                     measured.Width + 1, measured.Height + 1);
+    graphics.DrawString(text.c_str(), INT(text.size()), &font, area, nullptr, &ink);
+}
+
+void on_notice(HWND window)
+{
+    viewer.session.notice_shown = viewer.session.notice.get();
+    SetTimer(window, NOTICE_TIMER, NOTICE_SHOWN_MS, nullptr);  // a newer one starts it afresh
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_notice_expired(HWND window)
+{
+    KillTimer(window, NOTICE_TIMER);
+    viewer.session.notice_shown.clear();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
 void on_paint(HWND window)
 {
     PAINTSTRUCT ps;
@@ -97,6 +142,7 @@ void on_paint(HWND window)
         paint_waiting(memory, width, height);
     }
     LeaveCriticalSection(&viewer.session.canvas_lock);
+    paint_notice(memory, width, height);
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     DeleteObject(bitmap);
@@ -196,6 +242,7 @@ LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM
 {
     switch (message) {
     case WM_DESTROY:
+        viewer.session.notice_shown.clear();
         viewer.session.running = false;
         PostQuitMessage(0);
         return 0;
@@ -223,6 +270,14 @@ LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM
         return 0;
     case WM_VIEWER_MONITORS:
         update_viewer_title(window);
+        return 0;
+    case WM_VIEWER_NOTICE:
+        on_notice(window);
+        return 0;
+    case WM_TIMER:
+        if (wparam != NOTICE_TIMER)
+            break;
+        on_notice_expired(window);
         return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);

@@ -96,7 +96,8 @@ Relay start_relay(const Settings& s) {
         dup2(log_fd, 1);
         dup2(log_fd, 2);
         execl(s.relay.c_str(), s.relay.c_str(), "--listen", "127.0.0.1:0", "--max-connections",
-              max.c_str(), "--max-per-address", "0", static_cast<char*>(nullptr));
+              max.c_str(), "--max-per-address", "0", "--max-lookups", "0",
+              static_cast<char*>(nullptr));
         _exit(127);
     }
     close(log_fd);

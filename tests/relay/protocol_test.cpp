@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "relay/ids.hpp"
+#include "relay/lookup_rate.hpp"
 #include "relay/options.hpp"
 #include "relay/protocol.hpp"
 
@@ -168,6 +169,7 @@ TEST(RelayOptions, ParsesTheCommandLine) {
         {{"--listen", "127.0.0.1:0"}, true, "127.0.0.1", 0, d.max_connections, d.max_per_address},
         {{"--listen", "[::1]:56001"}, true, "::1", 56001, d.max_connections, d.max_per_address},
         {{"--max-connections", "5", "--max-per-address", "0"}, true, "0.0.0.0", 56000, 5, 0},
+        {{"--max-lookups", "x"}, false, "", 0, 0, 0},
         {{"--listen", "127.0.0.1"}, false, "", 0, 0, 0},
         {{"--listen", "::1:5"}, false, "", 0, 0, 0},
         {{"--listen", "1.2.3.4:65536"}, false, "", 0, 0, 0},
@@ -189,6 +191,47 @@ TEST(RelayOptions, ParsesTheCommandLine) {
         EXPECT_EQ(r.options.max_per_address, c.max_per_address);
     }
     EXPECT_TRUE(parse_options({"--help"}).options.help);
+    EXPECT_EQ(d.max_lookups, 300u);
+    EXPECT_EQ(parse_options({"--max-lookups", "0"}).options.max_lookups, 0u);
+}
+
+TEST(RelayLookups, ABurstThenOneEveryFewSecondsPerAddress) {
+    LookupLimiter limiter;
+    limiter.per_minute = 6;   // a burst of 6, then one every 10 s
+    const LookupClock::time_point t0{};
+    const auto at = [&](double seconds) {
+        return t0 + std::chrono::duration_cast<LookupClock::duration>(
+                        std::chrono::duration<double>(seconds));
+    };
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(take_lookup(limiter, "a", at(0)).allowed) << i;
+    const LookupVerdict first = take_lookup(limiter, "a", at(1));
+    EXPECT_FALSE(first.allowed);
+    EXPECT_TRUE(first.first_refusal);
+    EXPECT_FALSE(take_lookup(limiter, "a", at(9)).first_refusal);
+    EXPECT_TRUE(take_lookup(limiter, "b", at(9)).allowed);  // its own bucket
+    const LookupVerdict again = take_lookup(limiter, "a", at(10.5));
+    EXPECT_TRUE(again.allowed);
+    EXPECT_EQ(again.refused_before, 2u);
+    EXPECT_FALSE(take_lookup(limiter, "a", at(11)).allowed);
+    // Idle for long, the bucket is full again, never fuller than the burst.
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(take_lookup(limiter, "a", at(3600)).allowed) << i;
+    EXPECT_FALSE(take_lookup(limiter, "a", at(3600)).allowed);
+
+    LookupLimiter unbounded;
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(take_lookup(unbounded, "a", t0).allowed);
+}
+
+TEST(RelayLookups, ForgettingFullBucketsKeepsTheBusyOnes) {
+    LookupLimiter limiter;
+    limiter.per_minute = 2;
+    const LookupClock::time_point t0{};
+    for (int i = 0; i < 1023; ++i) take_lookup(limiter, "idle" + std::to_string(i), t0);
+    take_lookup(limiter, "busy", t0 + std::chrono::seconds(60));
+    take_lookup(limiter, "busy", t0 + std::chrono::seconds(60));
+    // With 1024 held, the next lookup sweeps: the idle ones have refilled and
+    // are forgotten; the busy one, drained a second ago, gets no fresh burst.
+    EXPECT_FALSE(take_lookup(limiter, "busy", t0 + std::chrono::seconds(61)).allowed);
+    EXPECT_EQ(limiter.buckets.size(), 1u);
 }
 
 }  // namespace

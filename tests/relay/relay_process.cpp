@@ -131,10 +131,17 @@ void Client::close() {
     fd = -1;
 }
 
-Client connect_to(std::uint16_t port) {
+Client connect_to(std::uint16_t port, const char* source) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return Client();
     Client client(fd);
+    if (source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            return Client();
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -47,7 +47,8 @@ struct Client {
     void close();
 };
 
-Client connect_to(std::uint16_t port);
+// From 127.0.0.1, or from another loopback address when `source` is given.
+Client connect_to(std::uint16_t port, const char* source = nullptr);
 bool send_all(const Client& c, std::string_view bytes);
 
 // Reads one line byte by byte, as the agent does; the line feed is not kept.

@@ -352,6 +352,37 @@ TEST(RelayBounds, OneAddressCannotTakeMoreThanItsShare) {
     EXPECT_EQ(stop_relay(relay), 0);
 }
 
+TEST(RelayBounds, LookupsFromOneAddressAreBoundedAndOthersAreNot) {
+    RelayProcess relay = start_relay({"--max-lookups", "3"});
+    std::string id;
+    Client agent = register_agent(relay.port, "Lookup1", id);
+    // Neither version requests nor registrations are lookups.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(ask(relay.port, "OVRELAY1 V -\n").substr(0, 8), "VERSION ");
+    EXPECT_EQ(ask(relay.port, "OVRELAY1 S Lookup1\n"), "ONLINE");
+    EXPECT_EQ(ask(relay.port, "OVRELAY1 S 123456789\n"), "OFFLINE");
+    EXPECT_EQ(ask(relay.port, "OVRELAY1 C 123456789\n"), "ERR offline");
+    // The burst is spent: status and connect are refused alike, even for a live ID.
+    for (const char* request : {"OVRELAY1 S Lookup1\n", "OVRELAY1 C Lookup1\n"}) {
+        Client c = connect_to(relay.port);
+        std::string line;
+        ASSERT_TRUE(send_all(c, request));
+        ASSERT_TRUE(read_line(c, line));
+        EXPECT_EQ(line, "ERR too many requests") << request;
+        EXPECT_TRUE(wait_closed(c));
+    }
+    EXPECT_EQ(ask(relay.port, "OVRELAY1 S Lookup1\n"), "ERR too many requests");  // still registered
+    // Another address has its own bucket.
+    Client other = connect_to(relay.port, "127.0.0.2");
+    std::string line;
+    ASSERT_TRUE(send_all(other, "OVRELAY1 S Lookup1\n"));
+    ASSERT_TRUE(read_line(other, line));
+    EXPECT_EQ(line, "ONLINE");
+    EXPECT_EQ(count_occurrences(read_log(relay), "127.0.0.1 is over the lookup bound (3 a minute)"),
+              1u)
+        << read_log(relay);
+    EXPECT_EQ(stop_relay(relay), 0);
+}
+
 TEST(RelayCommandLine, HelpNamesTheBoundAndBadOptionsFail) {
     const std::string binary = relay_binary();
     const std::string help_cmd = "'" + binary + "' --help";
@@ -365,6 +396,10 @@ TEST(RelayCommandLine, HelpNamesTheBoundAndBadOptionsFail) {
     EXPECT_NE(help.find("--max-connections"), std::string::npos);
     EXPECT_NE(help.find("0.0.0.0:56000"), std::string::npos);
     EXPECT_NE(help.find("A joined pair adds at most"), std::string::npos);
+    EXPECT_NE(help.find("--max-lookups N        connect and status requests one address may\n"
+                        "                         make a minute (default 300"),
+              std::string::npos)
+        << help;
     EXPECT_NE(std::system(("'" + binary + "' --listen nowhere >/dev/null 2>&1").c_str()), 0);
 }
 

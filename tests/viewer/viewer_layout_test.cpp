@@ -99,3 +99,25 @@ TEST(ViewerLayout, TitleAndOverlayTexts)
     EXPECT_EQ(overlay_text(-1, 0), L"0.0 fps");
     EXPECT_EQ(overlay_text(37, 248), L"37 ms  |  24.8 fps");
 }
+
+TEST(ViewerLayout, NoticeSitsCentredNearTheBottomInsideTheWindow)
+{
+    EXPECT_EQ(notice_text_width(1000), 1000 - 2 * (24 + NOTICE_PADDING_X));
+    EXPECT_EQ(notice_text_width(100), 120);  // a tiny window still gets a readable column
+    struct Case {
+        int client_width, client_height, text_width, text_height;
+        ImageRect box;
+    };
+    const Case cases[] = {
+        {1000, 611, 400, 20, {280, 547, 720, 587}},
+        {1000, 611, 912, 60, {24, 507, 976, 587}},  // the widest text still leaves the margin
+        {150, 40, 120, 40, {0, 0, 150, 40}},         // clipped to the area, never outside it
+    };
+    for (const Case& c : cases) {
+        const ImageRect box = notice_box(c.client_width, c.client_height, c.text_width, c.text_height);
+        EXPECT_EQ(box.left, c.box.left) << c.client_width;
+        EXPECT_EQ(box.top, c.box.top) << c.client_width;
+        EXPECT_EQ(box.right, c.box.right) << c.client_width;
+        EXPECT_EQ(box.bottom, c.box.bottom) << c.client_width;
+    }
+}

@@ -244,3 +244,63 @@ TEST(AgentStartup, SecondAgentIsTurnedAway)
     EXPECT_EQ(silent.exit_code, 0u);
     EXPECT_FALSE(file_exists(second_dir.file(L"orvane_agent.log")));
 }
+
+namespace {
+
+// Whether an agent's direct listener has been served by its accept thread:
+// bytes that are not TLS get the connection closed.
+bool accept_thread_serves(std::uint16_t port, DWORD timeout_ms)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    DWORD timeout = timeout_ms;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    char reply = 0;
+    const bool closed = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                        send(s, "hello\r\n", 7, 0) == 7 && recv(s, &reply, 1, 0) == 0;
+    closesocket(s);
+    return closed;
+}
+
+} // namespace
+
+// Double-clicked, the agent has a console of its own, and until a tray icon
+// exists that could show it again, that console is where its password is:
+// it must stay on screen.
+TEST(AgentStartup, ADoubleClickedAgentKeepsItsConsole)
+{
+    TempDir dir;
+    install_agent(dir);
+    write_file(dir.file(L"server.ini"), "[server]\nport=55536\npassword=x\n");
+    std::wstring command = L"\"" + dir.file(L"orvane.exe") + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                               CREATE_NEW_CONSOLE, nullptr, dir.path.c_str(), &si, &pi));
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    bool served = false;
+    for (int i = 0; i < 100 && !served; ++i) {
+        served = accept_thread_serves(55536, 5000);
+        if (!served)
+            Sleep(200);
+    }
+    WSACleanup();
+    // Start-up has passed the point where it would hide the console.
+    EXPECT_TRUE(served);
+    FreeConsole();
+    ASSERT_TRUE(AttachConsole(pi.dwProcessId)) << GetLastError();
+    HWND console = GetConsoleWindow();
+    const bool visible = console && IsWindowVisible(console);
+    FreeConsole();
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 10000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_NE(console, nullptr);
+    EXPECT_TRUE(visible);
+}

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <thread>
+
+#include "app/agent_main.h"
 #include "app/agent_state.h"
 #include "credentials/password_alphabet.h"
 #include "credentials/protected_storage.h"
@@ -39,6 +43,69 @@ TEST(ProtectedStorage, GeneratedPasswordsAreSixAlphabetCharacters)
         EXPECT_NE(password, previous);
         previous = password;
     }
+}
+
+namespace {
+
+bool broken_source(std::uint8_t*, std::size_t)
+{
+    return false;
+}
+
+bool zero_source(std::uint8_t* bytes, std::size_t size)
+{
+    std::memset(bytes, 0, size);
+    return true;
+}
+
+} // namespace
+
+TEST(ProtectedStorage, EachSystemGeneratorWorksAndABrokenOneIsPassedOver)
+{
+    for (const RandomSource source : system_random_sources()) {
+        std::uint8_t first[16] = {}, second[16] = {};
+        EXPECT_TRUE(source(first, sizeof first));
+        EXPECT_TRUE(source(second, sizeof second));
+        EXPECT_NE(std::memcmp(first, second, sizeof first), 0);
+    }
+    agent.config.current_password.set("before");
+    const RandomSource none_works[] = {broken_source, broken_source};
+    EXPECT_FALSE(generate_agent_password(none_works));
+    EXPECT_EQ(agent.config.current_password.get(), "before");
+    const RandomSource second_works[] = {broken_source, zero_source};
+    EXPECT_TRUE(generate_agent_password(second_works));
+    EXPECT_EQ(agent.config.current_password.get(), "aaaaaa");
+}
+
+// Start-up with nothing stored and no working generator: a clear box, no
+// password, nothing written, and the agent does not go on.
+TEST(ProtectedStorage, WithoutAGeneratorTheAgentDoesNotStart)
+{
+    TempDir dir;
+    const std::wstring ini = dir.file(L"server.ini");
+    write_file(ini, "[server]\npassword=\npassword_enc=\n");
+    agent.config.ini_path = utf8(ini);
+    agent.config.current_password.set("");
+    const RandomSource none_works[] = {broken_source, broken_source};
+    bool settled = true;
+    std::thread start_up([&] { settled = settle_agent_password(StoredPassword{}, none_works); });
+    HWND box = wait_for_dialog(GetCurrentProcessId(), 20000);
+    const std::string text = box ? dialog_text(box) : "<no box>";
+    if (box)
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    start_up.join();
+    agent.config.ini_path.clear();
+    EXPECT_FALSE(settled);
+    EXPECT_NE(text.find("Не удалось создать пароль: системный генератор случайных чисел не "
+                        "работает. Orvane не запущен"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(agent.config.current_password.get(), "");
+    EXPECT_EQ(read_file(ini), "[server]\npassword=\npassword_enc=\n");
+
+    // A stored password needs no generator.
+    EXPECT_TRUE(settle_agent_password(StoredPassword{"typed", ""}, none_works));
+    EXPECT_EQ(agent.config.current_password.get(), "typed");
 }
 
 TEST(ProtectedStorage, SaveWritesOnlyWithAKnownPath)

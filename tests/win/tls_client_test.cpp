@@ -125,16 +125,28 @@ TEST_F(TlsClient, MissingPinnedCertificateStopsBeforeAnyConnection)
     EXPECT_NE(text.find("Нет файла server.crt рядом с приложением."), std::string::npos) << text;
 }
 
-// The saved-computers probe only opens and closes a TCP connection; an agent
-// sees it as a connection that failed the handshake.
-TEST_F(TlsClient, ProbeOfAnAgentIsAFailedHandshakeThere)
+// The saved-computers probe only opens and closes a TCP connection, every few
+// seconds: the agent must not count it as a failed attempt, or every user
+// with a saved direct computer would soon ban their own address.
+TEST_F(TlsClient, ProbesOfAnAgentAreNotFailedAttempts)
 {
     TempDir dir;
     Child agent;
     start_agent(agent, dir, L"server", 55623);
-    EXPECT_EQ(probe_tcp("127.0.0.1", 55623), 1);
-    EXPECT_TRUE(agent.wait_for_output("[!] Отклонено (TLS): 127.0.0.1:", START_TIMEOUT))
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(probe_tcp("127.0.0.1", 55623), 1) << i;
+    // A connection that does send something and fails is still counted, as the first.
+    SOCKET s = connect_loopback(55623);
+    ASSERT_NE(s, INVALID_SOCKET);
+    send(s, "hello\r\n", 7, 0);
+    char reply = 0;
+    EXPECT_LE(recv(s, &reply, 1, 0), 0);  // closed, or reset for the bytes it left unread
+    closesocket(s);
+    EXPECT_TRUE(agent.wait_for_output("[!] Неудачная попытка 1/5: 127.0.0.1:", START_TIMEOUT))
         << agent.output();
+    EXPECT_EQ(agent.output().find("[!] Отклонено (TLS)"), agent.output().rfind("[!] Отклонено (TLS)"))
+        << agent.output();
+    EXPECT_EQ(agent.output().find("ЗАБАНЕН"), std::string::npos) << agent.output();
 }
 
 TEST_F(TlsClient, ProbeAnswers)
