@@ -92,6 +92,45 @@ class RealRelay(unittest.TestCase):
         self.assertIn(f"Жду клиента через релей 127.0.0.1 id={agent_id}\n", again.output())
 
 
+    def join_when_registered(self, agent_id, timeout=20.0):
+        """Asks the relay for the agent until it is registered again; the TLS
+        session over the joined pipe and the moment the relay said OK."""
+        deadline = time.monotonic() + timeout
+        while True:
+            sock = socket.create_connection(("127.0.0.1", self.port), timeout=15)
+            sock.sendall(f"OVRELAY1 C {agent_id}\n".encode())
+            answer = read_line(sock)
+            if answer == "OK":
+                return client_context().wrap_socket(sock), time.monotonic()
+            sock.close()
+            self.assertEqual(answer, "ERR offline")
+            self.assertLess(time.monotonic(), deadline, "the agent did not register again")
+            time.sleep(0.1)
+
+    def test_password_guessing_through_the_relay_is_slowed_and_logged(self):
+        agent = Agent(relay_ini(self.port))
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("  (сообщите их тому, кто подключается)\n"), agent.output())
+        agent_id = ID_BLOCK.search(agent.output()).group(1)
+        joined_at = []
+        for guess in range(4):  # as fast as the agent lets us
+            tls, when = self.join_when_registered(agent_id)
+            joined_at.append(when)
+            with tls:
+                tls.sendall(frame(MSG_AUTH, f"guess{guess}".encode()))
+                self.assertIsNone(read_frame(tls))
+        gaps = [b - a for a, b in zip(joined_at, joined_at[1:])]
+        self.assertTrue(all(gap >= 0.9 for gap in gaps), gaps)
+        self.assertTrue(agent.wait_for(
+            "[!] Релей: вход не удался, новая регистрация через 1 с (защита от подбора пароля).\n",
+            count=4), agent.output())
+        # The owner, right after, is let in.
+        tls, _ = self.join_when_registered(agent_id)
+        with tls:
+            tls.sendall(frame(MSG_AUTH, PASSWORD.encode()))
+            self.assertEqual(read_frame(tls), (MSG_AUTH_OK, b""))
+
+
 class FakeRelay:
     """Accepts the agent's connections and lets the test script the answers."""
 

@@ -6,6 +6,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -265,6 +266,91 @@ class Silence(AgentCase):
         self.assertTrue(agent.wait_for("[!] Неверный пароль: 127.0.0.1:"), agent.output())
         # The success in between cleared the idle connection's failure.
         self.assertIn("[!] Неудачная попытка 1/5: 127.0.0.1:", agent.output())
+
+
+def trickle(sock, data, every, stop):
+    """Sends data one byte every `every` seconds until it is all out, the
+    agent closes, or stop is set."""
+    for byte in data:
+        if stop.wait(every):
+            return
+        try:
+            sock.send(bytes([byte]))
+        except OSError:
+            return
+
+
+def client_hello():
+    """The first bytes a real TLS client sends, our pinned certificate's."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = client_context().wrap_bio(incoming, outgoing)
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return outgoing.read()
+
+
+class Deadline(AgentCase):
+    """Handshake and password share one deadline of a few seconds."""
+    port = 55617
+
+    def test_trickling_peers_are_cut_off_counted_and_the_next_viewer_is_served(self):
+        agent = self.start()
+        cases = [  # what trickles in, and how often a byte comes; the refusal logged
+            ("ClientHello", 4.0, "[!] Отклонено (TLS): 127.0.0.1:"),
+            ("password", 2.0, "[!] Неверный пароль: 127.0.0.1:"),
+        ]
+        for n, (what, every, refusal) in enumerate(cases, start=1):
+            with self.subTest(what):
+                stop = threading.Event()
+                if what == "ClientHello":
+                    sock = socket.create_connection(("127.0.0.1", self.port))
+                    data = client_hello()
+                else:
+                    sock = tls_connect(self.port)
+                    data = frame(MSG_AUTH, PASSWORD)
+                sender = threading.Thread(target=trickle, args=(sock, data, every, stop))
+                sender.start()
+                started = time.time()
+                # Each byte comes well within any per-read limit: only an overall
+                # deadline cuts this peer off before its bytes are all out.
+                closed = closed_by_peer(sock, timeout=40)
+                stop.set()
+                sender.join()
+                sock.close()
+                self.assertTrue(closed, f"{what}: still open after {time.time() - started:.0f} s")
+                self.assertTrue(agent.wait_for(refusal, count=1), agent.output())
+                # The first since the last success, which cleared the count.
+                self.assertTrue(agent.wait_for("[!] Неудачная попытка 1/5: 127.0.0.1:", count=n),
+                                agent.output())
+                # A real viewer right after is let in.
+                with self.authenticate() as viewer:
+                    viewer.settimeout(20)
+                    self.assertEqual(read_frame(viewer), (MSG_AUTH_OK, b""))
+                self.assertTrue(agent.wait_for("[-] Зритель отключился: ", count=n))
+        self.assertIn("[TLS] SSL_accept: timed out\n", agent.output())
+
+
+class Probes(AgentCase):
+    port = 55618
+
+    def test_closing_without_a_byte_is_no_attempt_but_silence_until_the_deadline_is(self):
+        agent = self.start()
+        for _ in range(10):  # what a viewer's reachability check does every few seconds
+            socket.create_connection(("127.0.0.1", self.port)).close()
+        with self.authenticate() as sock:  # served after the ten
+            self.assertEqual(read_frame(sock), (MSG_AUTH_OK, b""))
+        self.assertTrue(agent.wait_for("[-] Зритель отключился: "))
+        self.assertNotIn("Неудачная попытка", agent.output())
+        self.assertNotIn("Отклонено (TLS)", agent.output())
+
+        for n in range(1, 6):  # silent until the agent gives up on them
+            with socket.create_connection(("127.0.0.1", self.port)) as silent:
+                self.assertTrue(closed_by_peer(silent, timeout=40), n)
+            self.assertTrue(agent.wait_for(f"[!] Неудачная попытка {n}/5: 127.0.0.1:"),
+                            agent.output())
+        self.assertTrue(agent.wait_for("[X] ЗАБАНЕН на 30 мин: 127.0.0.1\n"), agent.output())
 
 
 if __name__ == "__main__":
