@@ -40,7 +40,9 @@ class ViewerEnd(LineProcess):
         shutil.copy(os.path.join(Env.bin_dir, "viewer_demo.exe"), self.dir)
         shutil.copy(os.path.join(Env.bin_dir, "test-certs", "server.crt"), self.dir)
         self.state = state
-        options = (["--stay"] if stay else []) + (["--password", password] if password else [])
+        flags = [a for a in route if a == "--rates"]  # flags go first
+        route = [a for a in route if a != "--rates"]
+        options = flags + (["--stay"] if stay else []) + (["--password", password] if password else [])
         super().__init__([Env.wine_run, "--state", state, "./viewer_demo.exe", *options, *route],
                          cwd=self.dir, start_new_session=True)
 
@@ -163,6 +165,94 @@ class ScriptedAgent:
             pass
         self.listener.close()
         self.thread.join(40)
+
+
+class StallingProxy:
+    """A TCP proxy between the viewer and the agent that reads the viewer's
+    bytes as TLS records. On request it holds back the second half of the
+    next record for a second, as a lost segment does on a poor link, or goes
+    silent both ways without closing, as a dead Wi-Fi link or a NAT that
+    forgot the connection does."""
+
+    HOLD = 1.0
+
+    def __init__(self, agent_port):
+        self.agent_port = agent_port
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.stall = threading.Event()    # set: split the next record
+        self.stalled = threading.Event()  # set once that record has gone on whole
+        self.silent = threading.Event()
+        self.sockets = []
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        self.listener.settimeout(120)
+        try:
+            viewer, _ = self.listener.accept()
+        except OSError:
+            return
+        agent = socket.create_connection(("127.0.0.1", self.agent_port))
+        self.sockets = [viewer, agent]
+        threading.Thread(target=self._viewer_to_agent, args=(viewer, agent), daemon=True).start()
+        threading.Thread(target=self._agent_to_viewer, args=(agent, viewer), daemon=True).start()
+
+    def _agent_to_viewer(self, source, target):
+        while not self.silent.is_set():
+            try:
+                data = source.recv(65536)
+                if not data or self.silent.is_set():
+                    return
+                target.sendall(data)
+            except OSError:
+                return
+
+    def _viewer_to_agent(self, source, target):
+        pending = b""
+        while not self.silent.is_set():
+            try:
+                data = source.recv(65536)
+            except OSError:
+                return
+            if not data or self.silent.is_set():
+                return
+            pending += data
+            while len(pending) >= 5:
+                size = 5 + struct.unpack(">H", pending[3:5])[0]
+                if len(pending) < size:
+                    break
+                record, pending = pending[:size], pending[size:]
+                try:
+                    if self.stall.is_set():
+                        target.sendall(record[:size // 2])
+                        time.sleep(self.HOLD)
+                        target.sendall(record[size // 2:])
+                        self.stall.clear()
+                        self.stalled.set()
+                    else:
+                        target.sendall(record)
+                except OSError:
+                    return
+
+    def close(self):
+        self.silent.set()
+        for sock in [self.listener, *self.sockets]:
+            sock.close()
+
+
+NOTICE_STRIPE = (0xF2, 0xB3, 0x56)
+
+
+def stripe_pixels(shot, window):
+    """Pixels of the notice's warning stripe in the lower part of the window."""
+    width, _, pixels = shot
+    left, top, right, bottom = window
+    count = 0
+    for y in range(max(top, bottom - 200), bottom):
+        for x in range(left, right):
+            got = pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]
+            count += all(abs(a - b) <= 10 for a, b in zip(got, NOTICE_STRIPE))
+    return count
 
 
 class ViewerEndToEnd(unittest.TestCase):
@@ -324,6 +414,66 @@ class ViewerEndToEnd(unittest.TestCase):
         _, x, y, _ = struct.unpack("<BHHh", agent.received()[down][1])
         self.assertAlmostEqual(x, 32767, delta=700)
         self.assertAlmostEqual(y, 32767, delta=700)
+
+    def test_a_stall_inside_a_message_passes_and_a_dead_link_is_told(self):
+        agent = Agent(f"[server]\nport=55683\npassword={PASSWORD}\n")
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
+        proxy = StallingProxy(55683)
+        self.addCleanup(proxy.close)
+        viewer = ViewerEnd(self.viewer_state, "--rates", "--direct", f"127.0.0.1:{proxy.port}")
+        self.addCleanup(viewer.close)
+        viewer.rect("image")
+
+        # The viewer's next ping reaches the agent half now, half a second later.
+        proxy.stall.set()
+        self.assertTrue(proxy.stalled.wait(30))
+        # The session goes on: frames keep coming for seconds after.
+        mark = len(viewer.snapshot())
+        for _ in range(3):
+            mark = viewer.wait(lambda l: l.startswith("rate ") and int(l.split()[1]) > 0,
+                               start=mark) + 1
+        self.assertNotIn("Зритель отключился", agent.output())
+        self.assertFalse([l for l in viewer.snapshot() if l.startswith("box ")])
+
+        proxy.silent.set()
+        went_silent = time.time()
+        told = viewer.wait(lambda l: l.startswith("box "), timeout=60)
+        self.assertIn("Соединение с удалённым компьютером потеряно", viewer.snapshot()[told])
+        # Not the first missing frame, but several seconds of nothing.
+        self.assertGreater(time.time() - went_silent, 5)
+
+    def test_a_copied_folder_is_told_in_the_window_and_the_session_goes_on(self):
+        agent = Agent(f"[server]\nport=55684\npassword={PASSWORD}\n")
+        self.addCleanup(agent.stop)
+        self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
+        viewer = self.start_viewer("--rates", "--direct", "127.0.0.1:55684")
+        window = viewer.rect("window")
+        viewer.rect("image")
+        os.mkdir(os.path.join(viewer.dir, "folder"))
+        owner = subprocess.Popen([Env.wine_run, "--state", self.viewer_state,
+                                  os.path.join(Env.bin_dir, "clip_probe.exe"), "put", "folder"],
+                                 cwd=viewer.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 text=True, start_new_session=True)
+        self.addCleanup(lambda: (owner.stdin.close(), owner.wait(30), owner.stdout.close()))
+        self.assertEqual(owner.stdout.readline().strip(), "put")
+        told = viewer.wait(lambda l: l.startswith("notice ") and l != "notice ")
+        self.assertEqual(viewer.snapshot()[told], "notice Копирование папок через буфер обмена "
+                         "пока не поддерживается — только отдельные файлы.")
+        time.sleep(1)  # let the window paint it
+        shot = os.path.join(self.tmp, "notice.ppm")
+        shown = viewer.screenshot(shot)
+        shutil.copy(shot, "/tmp/viewer_notice.ppm")
+        self.assertGreater(stripe_pixels(shown, window), 40)
+        # Frames keep coming meanwhile, and after a few seconds the notice is gone.
+        mark = len(viewer.snapshot())
+        for _ in range(3):
+            mark = viewer.wait(lambda l: l.startswith("rate ") and int(l.split()[1]) > 0,
+                               start=mark) + 1
+        time.sleep(6)
+        self.assertEqual(stripe_pixels(viewer.screenshot(shot), window), 0)
+        self.assertFalse([l for l in viewer.snapshot() if l.startswith("box ")])
+        self.assertNotIn("Зритель отключился", agent.output())
 
     def test_failures_from_the_real_agent_and_relay(self):
         relay_port = start_relay(self)

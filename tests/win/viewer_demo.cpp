@@ -10,6 +10,7 @@
 // window exists, "image L T R B" once its picture is painted, "rate FPS_X10
 // LATENCY_MS" every second with --rates, "prompt TITLE" for each password
 // prompt, "box TEXT" for each message box (its texts joined by "|"),
+// "notice TEXT" for each notice the network thread gives the window,
 // "launched: open" or "launched: none open" each time launch_viewer returns
 // (whether a session is open then), and "closed" when a session is over. It ends once no session is
 // open, unless
@@ -179,7 +180,13 @@ int main(int argc, char** argv)
     launch(entry);
     HWND window_told = nullptr;
     bool image_told = false, was_open = viewer.open;
+    std::wstring notice_told;
     for (unsigned tick = 1;; ++tick) {
+        const std::wstring notice = viewer.session.notice.get();
+        if (notice != notice_told) {
+            std::printf("notice %s\n", wide_to_utf8(notice).c_str());
+            notice_told = notice;
+        }
         if (was_open && !viewer.open)
             std::printf("closed\n");
         was_open = viewer.open;
