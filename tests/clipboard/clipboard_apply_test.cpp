@@ -15,6 +15,9 @@ namespace {
 
 const std::wstring NOT_SAVED = L"Не удалось сохранить полученные файлы.";
 const std::wstring BUSY = L"Буфер обмена занят другим приложением.";
+const std::wstring SOME_NOT_SAVED =
+    L"Не все полученные файлы удалось сохранить (мало места на диске или нет доступа) — в "
+    L"буфер обмена положены только сохранённые целиком.";
 
 Bytes payload_of(const std::vector<std::pair<std::string, std::string>>& files)
 {
@@ -510,4 +513,37 @@ TEST(ClipboardApply, NamesBeyondAsciiTravelBothWays)
     if (tried == 0)
         GTEST_SKIP() << "this Wine cannot store these names: its Unix locale is missing, so "
                         "it falls back to a code page without them";
+}
+
+// Run by the clipboard_disk_full_test entry, under a limit on the size of any
+// file the process writes: a disk that cannot take a large file.
+TEST(ClipboardDiskFull, FilesTheDiskCannotTakeAreLeftOutAndTold)
+{
+    char limit_text[32] = {};
+    if (!GetEnvironmentVariableA("ORVANE_TEST_FILE_SIZE_LIMIT", limit_text, sizeof limit_text))
+        GTEST_SKIP() << "runs only under a file size limit";
+    const std::size_t limit = std::strtoull(limit_text, nullptr, 10);
+    const std::string big(limit + 65536, 'b');
+
+    ClipboardSyncState state;
+    const Apply some = apply_payload(
+        state, payload_of({{"small.txt", "small"}, {"big.bin", big}, {"after.txt", "after"}}));
+    EXPECT_TRUE(some.placed);
+    EXPECT_EQ(some.error, SOME_NOT_SAVED);
+    const DropList list = clipboard_drop_list();
+    ASSERT_EQ(list.paths.size(), 2u);
+    EXPECT_EQ(leaf_of(list.paths[0]), L"small.txt");
+    EXPECT_EQ(leaf_of(list.paths[1]), L"after.txt");
+    const std::wstring folder = parent_of(list.paths[0]);
+    EXPECT_EQ(entries_of(folder), (std::vector<std::wstring>{L"after.txt", L"small.txt"}))
+        << "no cut-off big.bin left behind";
+    remove_folder(folder);
+
+    place_text(L"before");
+    const DWORD sequence = GetClipboardSequenceNumber();
+    ClipboardSyncState alone;
+    const Apply none = apply_payload(alone, payload_of({{"big.bin", big}}));
+    EXPECT_FALSE(none.placed);
+    EXPECT_EQ(none.error, NOT_SAVED);
+    EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
 }

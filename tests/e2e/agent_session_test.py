@@ -294,6 +294,26 @@ class AgentSession(unittest.TestCase):
             owner.wait(30)
             owner.stdout.close()
 
+    def check_a_copied_folder_is_logged_not_sent(self, viewer, agent):
+        os.mkdir(os.path.join(agent.dir, "folder"))
+        mark = len(viewer.snapshot())
+        owner = subprocess.Popen([Env.wine_run, "--state", Env.state,
+                                  os.path.join(Env.bin_dir, "clip_probe.exe"), "put", "folder"],
+                                 cwd=agent.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 text=True, start_new_session=True)
+        try:
+            self.assertEqual(owner.stdout.readline().strip(), "put")
+            self.assertTrue(agent.wait_for(
+                "[clip] Копирование папок через буфер обмена пока не поддерживается — только "
+                "отдельные файлы.\n"), agent.output())
+            viewer.send("ping")  # anything sent before its answer has arrived
+            pong = viewer.wait(lambda l: l.startswith("pong"), start=mark)
+            self.assertFalse([l for l in viewer.snapshot()[mark:pong] if l.startswith("clipboard")])
+        finally:
+            owner.stdin.close()
+            owner.wait(30)
+            owner.stdout.close()
+
     def test_direct_session_sees_the_screen_and_drives_the_agent(self):
         agent = self.start_agent(f"[server]\nport=55660\npassword={PASSWORD}\n")
         self.assertTrue(agent.wait_for("Слушаю порт"), agent.output())
@@ -308,6 +328,7 @@ class AgentSession(unittest.TestCase):
         self.check_pings(viewer)
         self.check_key(viewer)
         self.check_clipboard_both_ways(viewer, agent)
+        self.check_a_copied_folder_is_logged_not_sent(viewer, agent)
 
         viewer.close()
         self.assertTrue(agent.wait_for("[-] Зритель отключился: 127.0.0.1:"), agent.output())
