@@ -169,7 +169,7 @@ bool apply_clipboard_files(ClipboardSyncState& state, const std::uint8_t* payloa
         if (!name.empty() && write_received_file(path, record.data, record.data_len)) {
             written.push_back(path);
         } else {
-            left_out = true;  // cannot be created here, or the disk could not take it
+            left_out = true;            // cannot be created here, or the disk could not take it
             std::erase(written, path);  // an earlier file of the same name is gone with it
         }
     }

@@ -96,10 +96,7 @@ constexpr RandomSource SYSTEM_SOURCES[] = {bcrypt_random, rtl_random};
 
 } // namespace
 
-std::span<const RandomSource> system_random_sources()
-{
-    return SYSTEM_SOURCES;
-}
+std::span<const RandomSource> system_random_sources() { return SYSTEM_SOURCES; }
 
 bool generate_agent_password(std::span<const RandomSource> sources)
 {

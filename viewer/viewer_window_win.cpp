@@ -98,7 +98,8 @@ void paint_notice(HDC target, int width, int height)
     graphics.MeasureString(text.c_str(), INT(text.size()), &font,
                            RectF(0, 0, REAL(notice_text_width(width)), REAL(height)), nullptr,
                            &measured);
-    const ImageRect box = notice_box(width, height, int(measured.Width + 1), int(measured.Height + 1));
+    const ImageRect box =
+        notice_box(width, height, int(measured.Width + 1), int(measured.Height + 1));
     SolidBrush back{Color(NOTICE_BACK)};
     graphics.FillRectangle(&back, box.left, box.top, box.right - box.left, box.bottom - box.top);
     SolidBrush stripe{Color(NOTICE_STRIPE)};

@@ -31,10 +31,7 @@ TEST(PasswordAlphabet, HasNoLookAlikesAndEveryByteGivesSixAlphabetChars)
 
 namespace {
 
-bool broken_source(std::uint8_t*, std::size_t)
-{
-    return false;
-}
+bool broken_source(std::uint8_t*, std::size_t) { return false; }
 
 // Writes bytes all the same and fails: a source may scribble before it gives up.
 bool scribbling_broken_source(std::uint8_t* bytes, std::size_t size)

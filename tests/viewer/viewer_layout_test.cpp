@@ -111,10 +111,11 @@ TEST(ViewerLayout, NoticeSitsCentredNearTheBottomInsideTheWindow)
     const Case cases[] = {
         {1000, 611, 400, 20, {280, 547, 720, 587}},
         {1000, 611, 912, 60, {24, 507, 976, 587}},  // the widest text still leaves the margin
-        {150, 40, 120, 40, {0, 0, 150, 40}},         // clipped to the area, never outside it
+        {150, 40, 120, 40, {0, 0, 150, 40}},        // clipped to the area, never outside it
     };
     for (const Case& c : cases) {
-        const ImageRect box = notice_box(c.client_width, c.client_height, c.text_width, c.text_height);
+        const ImageRect box =
+            notice_box(c.client_width, c.client_height, c.text_width, c.text_height);
         EXPECT_EQ(box.left, c.box.left) << c.client_width;
         EXPECT_EQ(box.top, c.box.top) << c.client_width;
         EXPECT_EQ(box.right, c.box.right) << c.client_width;

@@ -279,8 +279,8 @@ TEST(AgentStartup, ADoubleClickedAgentKeepsItsConsole)
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                               CREATE_NEW_CONSOLE, nullptr, dir.path.c_str(), &si, &pi));
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                               nullptr, dir.path.c_str(), &si, &pi));
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     bool served = false;

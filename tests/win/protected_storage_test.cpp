@@ -47,10 +47,7 @@ TEST(ProtectedStorage, GeneratedPasswordsAreSixAlphabetCharacters)
 
 namespace {
 
-bool broken_source(std::uint8_t*, std::size_t)
-{
-    return false;
-}
+bool broken_source(std::uint8_t*, std::size_t) { return false; }
 
 bool zero_source(std::uint8_t* bytes, std::size_t size)
 {

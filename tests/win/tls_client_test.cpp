@@ -144,7 +144,8 @@ TEST_F(TlsClient, ProbesOfAnAgentAreNotFailedAttempts)
     closesocket(s);
     EXPECT_TRUE(agent.wait_for_output("[!] Неудачная попытка 1/5: 127.0.0.1:", START_TIMEOUT))
         << agent.output();
-    EXPECT_EQ(agent.output().find("[!] Отклонено (TLS)"), agent.output().rfind("[!] Отклонено (TLS)"))
+    EXPECT_EQ(agent.output().find("[!] Отклонено (TLS)"),
+              agent.output().rfind("[!] Отклонено (TLS)"))
         << agent.output();
     EXPECT_EQ(agent.output().find("ЗАБАНЕН"), std::string::npos) << agent.output();
 }
