@@ -52,6 +52,14 @@ void note_message_failure(const TlsIo& io, const char* reason)
         *io.failure = reason;
 }
 
+bool read_whole(TlsIo& io, Message& out, std::uint32_t max_length)
+{
+    if (read_message(ssl_read_some, &io, out, max_length))
+        return true;
+    note_message_failure(io, "invalid message length or no memory");
+    return false;
+}
+
 } // namespace
 
 bool send_msg(SSL* ssl, std::uint8_t type, const void* payload, std::size_t size,
@@ -67,19 +75,12 @@ bool send_msg(SSL* ssl, std::uint8_t type, const void* payload, std::size_t size
 bool read_msg(SSL* ssl, Message& out, std::uint32_t max_length, std::string* failure)
 {
     TlsIo io{ssl, failure};
-    if (read_message(ssl_read_some, &io, out, max_length))
-        return true;
-    note_message_failure(io, "invalid message length or no memory");
-    return false;
+    return read_whole(io, out, max_length);
 }
 
 bool read_msg_before(SSL* ssl, TlsDeadline deadline, Message& out, std::uint32_t max_length,
                      std::string* failure)
 {
-    TlsIo io{ssl, failure};
-    io.deadline = &deadline;
-    if (read_message(ssl_read_some, &io, out, max_length))
-        return true;
-    note_message_failure(io, "invalid message length or no memory");
-    return false;
+    TlsIo io{ssl, failure, false, &deadline};
+    return read_whole(io, out, max_length);
 }
