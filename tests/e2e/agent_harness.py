@@ -173,6 +173,18 @@ def client_context(cert="server"):
     return ctx
 
 
+def memory_tls_client():
+    """A TLS client over memory buffers, its ClientHello waiting in outgoing:
+    (tls, incoming, outgoing)."""
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = client_context().wrap_bio(incoming, outgoing)
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return tls, incoming, outgoing
+
+
 def tls_connect(port, cert="server", timeout=10.0):
     raw = socket.create_connection(("127.0.0.1", port), timeout=timeout)
     try:

@@ -9,8 +9,8 @@ import threading
 import time
 import unittest
 
-from agent_harness import (Agent, Env, MSG_AUTH, MSG_AUTH_OK, client_context, frame, read_frame,
-                           recv_exact)
+from agent_harness import (Agent, Env, MSG_AUTH, MSG_AUTH_OK, client_context, frame,
+                           memory_tls_client, read_frame, recv_exact)
 
 PASSWORD = "Sekr3t"
 ID_BLOCK = re.compile(r"\n========================================\n  ID:     (\S+)\n"
@@ -227,12 +227,7 @@ class ScriptedRelay(unittest.TestCase):
         conn.sendall(b"ID 4242\n")
         self.assertTrue(self.agent.wait_for("  ID:     4242\n"))
         # Play the viewer here: its ClientHello rides in the segment with "OK".
-        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-        tls = client_context().wrap_bio(incoming, outgoing)
-        try:
-            tls.do_handshake()
-        except ssl.SSLWantReadError:
-            pass
+        tls, incoming, outgoing = memory_tls_client()
         conn.sendall(b"OK\n" + outgoing.read())
         while True:
             try:
