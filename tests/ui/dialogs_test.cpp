@@ -279,10 +279,11 @@ TEST(EditComputer, PaintsTheFormAndTheFocusedFieldFollowsTab)
         HWND ok = GetDlgItem(dialog, IDOK);
         POINT corner{0, 0};
         MapWindowPoints(ok, dialog, &corner, 1);
-        EXPECT_EQ(screen_pixel(dialog, corner.x, corner.y), to_colorref(Colour::Card));
+        // The button may not have painted yet: wait for it, then look at its corner.
         EXPECT_TRUE(wait_until([&] {
             return screen_pixel(dialog, corner.x + 8, corner.y + 8) == to_colorref(Colour::Accent);
         })) << screen_pixel(dialog, corner.x + 8, corner.y + 8);
+        EXPECT_EQ(screen_pixel(dialog, corner.x, corner.y), to_colorref(Colour::Card));
         click(dialog, IDCANCEL);
     });
 }
