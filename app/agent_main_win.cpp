@@ -104,19 +104,6 @@ UniqueSocket open_listener(std::uint16_t port)
     return s;
 }
 
-// Started by double-click, the console belongs to us alone and only clutters.
-// It is hidden only when the tray icon exists, whose menu can bring it back
-// (and shows the ID and password it held): otherwise the agent would vanish.
-void hide_own_console()
-{
-    if (!ui.tray_window)
-        return;
-    HWND console = GetConsoleWindow();
-    DWORD processes[2];
-    if (console && GetConsoleProcessList(processes, 2) == 1)
-        ShowWindow(console, SW_HIDE);
-}
-
 void run_message_loop()
 {
     MSG msg;
@@ -127,6 +114,16 @@ void run_message_loop()
 }
 
 } // namespace
+
+void hide_own_console()
+{
+    if (!ui.tray_window)
+        return;
+    HWND console = GetConsoleWindow();
+    DWORD processes[2];
+    if (console && GetConsoleProcessList(processes, 2) == 1)
+        ShowWindow(console, SW_HIDE);
+}
 
 bool settle_agent_password(const StoredPassword& stored, std::span<const RandomSource> sources)
 {

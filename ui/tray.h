@@ -5,6 +5,9 @@
 // interface thread, except post_agent_state_changed.
 #include <windows.h>
 
+#include <span>
+
+#include "credentials/protected_storage.h"
 #include "ui/banner.h"
 
 inline constexpr UINT WM_TRAY_NOTIFY = WM_APP + 1;  // from the icon
@@ -20,6 +23,11 @@ void update_tray();
 
 // Hides the main window to the tray, telling the user once where it went.
 void show_tray_balloon_once();
+
+// The menu's "Новый пароль": a new random password, stored protected and
+// shown. False, after telling the user, when no system generator works: the
+// old password then stays, rather than one that could be guessed.
+bool renew_agent_password(std::span<const RandomSource> sources = system_random_sources());
 
 // At shutdown: takes the icon out of the notification area.
 void remove_tray_icon();

@@ -40,6 +40,9 @@ constexpr wchar_t INSTALLED_TEXT[] =
     L"Фоновый доступ включён. Сейчас эта копия закроется — служба сама подхватит сеанс с тем "
     L"же ID и паролем.";
 constexpr wchar_t INSTALL_FAILED_TEXT[] = L"Не удалось включить фоновый доступ.";
+constexpr wchar_t NO_NEW_PASSWORD_TEXT[] =
+    L"Не удалось создать новый пароль: системный генератор случайных чисел не работает. "
+    L"Прежний пароль остаётся в силе.";
 
 // The tray's own state; the interface thread's alone.
 struct TrayState {
@@ -166,15 +169,6 @@ void toggle_console()
         ShowWindow(console, IsWindowVisible(console) ? SW_HIDE : SW_SHOW);
 }
 
-void new_password()
-{
-    generate_agent_password();
-    save_agent_password();
-    update_tray();
-    if (HWND main = ui.main_window)
-        InvalidateRect(main, nullptr, FALSE);
-}
-
 void reset_id()
 {
     agent.config.relay_id.set("");
@@ -254,7 +248,7 @@ void on_command(HWND window, int command)
         toggle_console();
         break;
     case TRAY_NEW_PASSWORD:
-        new_password();
+        renew_agent_password();
         break;
     case TRAY_RESET_ID:
         reset_id();
@@ -460,6 +454,20 @@ void remove_tray_icon()
 {
     if (tray.icon.hWnd)
         Shell_NotifyIconW(NIM_DELETE, &tray.icon);
+}
+
+bool renew_agent_password(std::span<const RandomSource> sources)
+{
+    if (!generate_agent_password(sources)) {
+        log_error("[!] %s\n", wide_to_utf8(NO_NEW_PASSWORD_TEXT).c_str());
+        show_message_box(nullptr, NO_NEW_PASSWORD_TEXT, MB_ICONERROR);
+        return false;
+    }
+    save_agent_password();
+    update_tray();
+    if (HWND main = ui.main_window)
+        InvalidateRect(main, nullptr, FALSE);
+    return true;
 }
 
 void post_agent_state_changed()

@@ -390,6 +390,22 @@ TEST_F(Tray, NewPasswordIsStoredProtected)
     EXPECT_NE(agent.config.current_password.get(), fresh);
 }
 
+// No working generator: the old password stays, in memory and in server.ini,
+// and the user hears why.
+TEST_F(Tray, NewPasswordWithoutAGeneratorKeepsTheOldOne)
+{
+    const RandomSource none_works[] = {[](std::uint8_t*, std::size_t) { return false; }};
+    const std::string ini_before = read_file(dir.file(L"server.ini"));
+    std::string box_text;
+    std::thread closer = answer_next_box(box_text);
+    EXPECT_FALSE(renew_agent_password(none_works));
+    closer.join();
+    EXPECT_EQ(box_text, "Не удалось создать новый пароль: системный генератор случайных чисел не "
+                        "работает. Прежний пароль остаётся в силе.\nOK\n");
+    EXPECT_EQ(agent.config.current_password.get(), "abc123");
+    EXPECT_EQ(read_file(dir.file(L"server.ini")), ini_before);
+}
+
 // The ID is emptied in memory and in server.ini, and the user is told when
 // the new one comes.
 TEST_F(Tray, ResetIdEmptiesTheStoredIdAndSaysSo)

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "app/agent_config_win.h"
+#include "app/agent_main.h"
 #include "credentials/password_alphabet.h"
 #include "credentials/protected_storage.h"
 #include "default_relay.h"
 #include "test_support.h"
+#include "ui/tray_view.h"
+#include "ui/ui_state.h"
 
 namespace {
 
@@ -267,10 +270,26 @@ bool accept_thread_serves(std::uint16_t port, DWORD timeout_ms)
 
 } // namespace
 
-// Double-clicked, the agent has a console of its own, and until a tray icon
-// exists that could show it again, that console is where its password is:
-// it must stay on screen.
-TEST(AgentStartup, ADoubleClickedAgentKeepsItsConsole)
+namespace {
+
+// The top-level window of `class_name` that process `pid` owns; null if none.
+HWND window_of(DWORD pid, const wchar_t* class_name)
+{
+    for (HWND w = FindWindowExW(nullptr, nullptr, class_name, nullptr); w;
+         w = FindWindowExW(nullptr, w, class_name, nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == pid)
+            return w;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Double-clicked, the agent has a console of its own, which held its password:
+// start-up hides it behind the tray, whose menu brings it back.
+TEST(AgentStartup, ADoubleClickedAgentHidesItsConsoleBehindTheTray)
 {
     TempDir dir;
     install_agent(dir);
@@ -290,17 +309,45 @@ TEST(AgentStartup, ADoubleClickedAgentKeepsItsConsole)
             Sleep(200);
     }
     WSACleanup();
-    // Start-up has passed the point where it would hide the console.
+    // Start-up has passed the point where it hides the console.
     EXPECT_TRUE(served);
     FreeConsole();
     ASSERT_TRUE(AttachConsole(pi.dwProcessId)) << GetLastError();
     HWND console = GetConsoleWindow();
-    const bool visible = console && IsWindowVisible(console);
+    const bool hidden = console && !IsWindowVisible(console);
+    const HWND tray = window_of(pi.dwProcessId, L"OrvaneTray");
+    if (tray)
+        SendMessageW(tray, WM_COMMAND, TRAY_CONSOLE, 0);
+    const bool shown_again = console && IsWindowVisible(console);
     FreeConsole();
     TerminateProcess(pi.hProcess, 0);
     WaitForSingleObject(pi.hProcess, 10000);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     EXPECT_NE(console, nullptr);
-    EXPECT_TRUE(visible);
+    EXPECT_NE(tray, nullptr);
+    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(shown_again);
+}
+
+// Without a tray window nothing could show a hidden console again: it stays.
+TEST(AgentStartup, OwnConsoleIsHiddenOnlyWhenATrayWindowExists)
+{
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    HWND console = GetConsoleWindow();
+    ASSERT_NE(console, nullptr);
+    ShowWindow(console, SW_SHOW);
+    ui.tray_window = nullptr;
+    hide_own_console();
+    EXPECT_TRUE(IsWindowVisible(console));
+    HWND tray = CreateWindowExW(0, L"STATIC", L"tray", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(tray, nullptr);
+    ui.tray_window = tray;
+    hide_own_console();
+    EXPECT_FALSE(IsWindowVisible(console));
+    ui.tray_window = nullptr;
+    DestroyWindow(tray);
+    FreeConsole();
 }
