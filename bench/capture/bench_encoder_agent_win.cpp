@@ -1,16 +1,11 @@
-// The agent's own encoder: GDI+ at quality 70.
-#include <winsock2.h>
-#include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
-
+// The agent's own encoder as the Windows build runs it: encode_jpeg_region
+// (libjpeg-turbo with its SIMD code, linked into orvane.exe).
 #include "bench/capture/bench_encoder.h"
-#include "capture/screen_capture.h"
+#include "capture/jpeg_tiles.h"
 
 bool start_bench_encoder(BenchEncoder& encoder)
 {
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;  // GDI+ stays up until the process ends
-    encoder = {"GDI+ encode_jpeg_region (quality 70)", encode_jpeg_region};
-    return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+    encoder = {"the agent's encode_jpeg_region (libjpeg-turbo, quality 70, 4:2:0)",
+               encode_jpeg_region};
+    return true;
 }
