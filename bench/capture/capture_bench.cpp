@@ -5,7 +5,7 @@
 //   capture_bench [--picture out.ppm]
 //
 // Lines starting with "RESULT" are for bench/capture/run.sh, which sets the
-// GDI+ figures of the Windows build beside the libjpeg-turbo ones.
+// Windows build's figures beside the native ones.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
