@@ -6,8 +6,8 @@
 namespace {
 
 // The JPEG calls of a frame, told apart from the change detection around them.
-bool staged_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width,
-                        int height, std::vector<std::uint8_t>& out)
+bool staged_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width, int height,
+                        std::vector<std::uint8_t>& out)
 {
     pass_stage_done(PassStage::diff);
     const bool ok = encode_jpeg_region(bits, stride, x, y, width, height, out);

@@ -54,8 +54,8 @@ thread_local Compressor* compressor = nullptr;
 
 } // namespace
 
-bool encode_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width,
-                        int height, std::vector<std::uint8_t>& out)
+bool encode_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width, int height,
+                        std::vector<std::uint8_t>& out)
 {
     out.clear();
     if (!bits || x < 0 || y < 0 || width < 1 || height < 1 || stride < (x + width) * 4)

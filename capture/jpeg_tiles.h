@@ -11,8 +11,8 @@
 // rectangle is empty or the encoder fails. The calling thread keeps one
 // compressor and its output buffer from call to call, so a steady stream of
 // frames allocates nothing once the largest rectangle has been seen.
-bool encode_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width,
-                        int height, std::vector<std::uint8_t>& out);
+bool encode_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width, int height,
+                        std::vector<std::uint8_t>& out);
 
 // Frees the calling thread's compressor; the next call makes a new one. A
 // thread that has encoded calls it before it ends (what a thread keeps cannot

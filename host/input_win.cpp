@@ -32,7 +32,6 @@ int message_waiting(SSL* ssl)
     return waiting > 0 ? 1 : 0;
 }
 
-
 void select_monitor(const Message& message, CaptureState& capture)
 {
     capture.geometry.requested_monitor = std::int8_t(message.payload[0]);

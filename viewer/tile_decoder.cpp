@@ -40,8 +40,8 @@ constexpr int DECODE_FLAGS = TJFLAG_LIMITSCANS;
 
 // Decodes the whole image into `target`; false when the decoder failed (a
 // warning about damaged data still leaves a picture).
-bool decoded(tjhandle handle, const FrameTileView& tile, std::uint8_t* target, int width,
-             int pitch, int height)
+bool decoded(tjhandle handle, const FrameTileView& tile, std::uint8_t* target, int width, int pitch,
+             int height)
 {
     return tjDecompress2(handle, tile.jpeg, tile.size, target, width, pitch, height, TJPF_BGRX,
                          DECODE_FLAGS) == 0 ||
@@ -71,8 +71,8 @@ bool decode_cut(tjhandle handle, const FrameTileView& tile, int image_width, int
 bool paint(tjhandle handle, const FrameTileView& tile, const CanvasPixels& canvas)
 {
     int image_width = 0, image_height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle, tile.jpeg, tile.size, &image_width, &image_height,
-                            &subsampling, &colourspace) != 0)
+    if (tjDecompressHeader3(handle, tile.jpeg, tile.size, &image_width, &image_height, &subsampling,
+                            &colourspace) != 0)
         return false;
     const int width = std::min({int(tile.w), image_width, canvas.width - int(tile.x)});
     const int height = std::min({int(tile.h), image_height, canvas.height - int(tile.y)});

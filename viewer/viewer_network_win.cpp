@@ -224,8 +224,8 @@ void decode_frame(const std::uint8_t* payload, std::size_t size)
     FrameTileView tile;
     while (painted_on && next_frame_tile(reader, tile)) {
         EnterCriticalSection(&v.canvas_lock);
-        paint_jpeg_tile(tile, {static_cast<std::uint8_t*>(v.canvas_bits), v.canvas_width,
-                               v.canvas_height});
+        paint_jpeg_tile(
+            tile, {static_cast<std::uint8_t*>(v.canvas_bits), v.canvas_width, v.canvas_height});
         LeaveCriticalSection(&v.canvas_lock);
     }
     if (v.viewer_window)

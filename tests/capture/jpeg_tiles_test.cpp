@@ -24,8 +24,8 @@ struct Canvas {
 
 FrameTileView tile_of(const std::vector<std::uint8_t>& jpeg, int x, int y, int w, int h)
 {
-    return {std::uint16_t(x), std::uint16_t(y), std::uint16_t(w), std::uint16_t(h), jpeg.data(),
-            std::uint32_t(jpeg.size())};
+    const auto u16 = [](int v) { return std::uint16_t(v); };
+    return {u16(x), u16(y), u16(w), u16(h), jpeg.data(), std::uint32_t(jpeg.size())};
 }
 
 std::vector<std::uint8_t> encoded(const std::vector<std::uint8_t>& picture, int stride, int x,
@@ -56,7 +56,9 @@ TEST(JpegTiles, RegionsReadInPlaceComeBackWithinJpegError)
 {
     const int width = 640, height = 400;
     const std::vector<std::uint8_t> picture = test_picture(width, height);
-    struct Case { int x, y, w, h; };
+    struct Case {
+        int x, y, w, h;
+    };
     const Case cases[] = {{0, 0, 640, 400}, {128, 256, 300, 144}, {637, 399, 3, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y << " " << c.w << "x" << c.h);
@@ -70,9 +72,9 @@ TEST(JpegTiles, RegionsReadInPlaceComeBackWithinJpegError)
 
         Canvas canvas(c.w, c.h);
         ASSERT_TRUE(paint_jpeg_tile(tile_of(jpeg, 0, 0, c.w, c.h), canvas.pixels()));
-        const Difference d = compare(canvas.bits.data(), c.w * 4,
-                                     &picture[(std::size_t(c.y) * width + c.x) * 4], width * 4,
-                                     c.w, c.h);
+        const Difference d =
+            compare(canvas.bits.data(), c.w * 4, &picture[(std::size_t(c.y) * width + c.x) * 4],
+                    width * 4, c.w, c.h);
         EXPECT_LT(d.mean, 4.0);
         EXPECT_LT(d.far_share, 0.001);
     }
@@ -151,8 +153,8 @@ TEST(JpegTiles, ThreadsEncodeAndDecodeAtOnce)
         std::vector<std::uint8_t> jpeg;
         Canvas canvas(width, height);
         for (int round = 0; round < 40; ++round) {
-            same = same && encode_jpeg_region(picture.data(), width * 4, 0, 0, width, height,
-                                              jpeg) &&
+            same = same &&
+                   encode_jpeg_region(picture.data(), width * 4, 0, 0, width, height, jpeg) &&
                    jpeg == alone &&
                    paint_jpeg_tile(tile_of(alone, 0, 0, width, height), canvas.pixels()) &&
                    canvas.bits == reference.bits;

@@ -36,8 +36,8 @@ struct Difference {
     double far_share = 0;
 };
 
-inline Difference compare(const std::uint8_t* a, int a_stride, const std::uint8_t* b,
-                          int b_stride, int width, int height)
+inline Difference compare(const std::uint8_t* a, int a_stride, const std::uint8_t* b, int b_stride,
+                          int width, int height)
 {
     auto luma = [](const std::uint8_t* p) { return (29 * p[0] + 150 * p[1] + 77 * p[2]) >> 8; };
     double total = 0;

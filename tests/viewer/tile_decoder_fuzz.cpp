@@ -63,10 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     paint_jpeg_tile(tile, {canvas.data(), width, height});
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const bool inside = x >= tile.x && x < tile.x + tile.w && y >= tile.y &&
-                                y < tile.y + tile.h;
-            if (!inside && std::memcmp(&canvas[(std::size_t(y) * width + x) * 4],
-                                       "\x5A\x5A\x5A\x5A", 4) != 0)
+            const bool inside =
+                x >= tile.x && x < tile.x + tile.w && y >= tile.y && y < tile.y + tile.h;
+            if (!inside &&
+                std::memcmp(&canvas[(std::size_t(y) * width + x) * 4], "\x5A\x5A\x5A\x5A", 4) != 0)
                 std::abort();
         }
     // Whatever that tile did to the decoder, a sound one paints after it.
