@@ -9,7 +9,6 @@ frame; where a pass spends its time. Prints its figures.
 
 Needs the windows build (build/windows) and the native one (build/native or
 build/bench) with orvane-test-client."""
-import ctypes
 import os
 import shutil
 import signal
@@ -22,6 +21,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BIN = os.path.join(ROOT, "build", "windows", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+from x_pointer import XPointer  # noqa: E402
 PORT = 55690
 PASSWORD = "bench"
 
@@ -117,33 +118,6 @@ def measure(viewer, seconds):
             "cpu_ms_per_frame": cpu * 1000 / count}
 
 
-class Pointer:
-    """The X pointer read straight from the display through Xlib: a query is
-    a round trip to the X server, well under a millisecond (a xdotool process
-    costs about 3 ms), so the latency figures carry little of the probe."""
-
-    def __init__(self, display):
-        self.x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
-        self.x11.XOpenDisplay.restype = ctypes.c_void_p
-        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self.x11.XDefaultRootWindow.restype = ctypes.c_ulong
-        self.x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        self.x11.XQueryPointer.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + \
-            [ctypes.c_void_p] * 7
-        self.display = self.x11.XOpenDisplay(display.encode())
-        if not self.display:
-            raise RuntimeError("cannot open display " + display)
-        self.root = self.x11.XDefaultRootWindow(self.display)
-
-    def x(self):
-        root, child = ctypes.c_ulong(), ctypes.c_ulong()
-        x, y, wx, wy, mask = (ctypes.c_int() for _ in range(5))
-        self.x11.XQueryPointer(self.display, self.root, ctypes.byref(root),
-                               ctypes.byref(child), ctypes.byref(x), ctypes.byref(y),
-                               ctypes.byref(wx), ctypes.byref(wy), ctypes.byref(mask))
-        return x.value
-
-
 def input_latency(viewer, pointer, rounds):
     """Milliseconds from handing MSG_MOUSE to the client until the X pointer
     is there; moves are spread at odd intervals so that they fall anywhere in
@@ -153,7 +127,7 @@ def input_latency(viewer, pointer, rounds):
         x = 200 + (i % 2) * 800
         viewer.send(f"mouse 0 {x * 65535 // 1919} 32768 0")
         sent = time.perf_counter()
-        while abs(pointer.x() - x) > 1 and time.perf_counter() - sent < 2:
+        while abs(pointer.position()[0] - x) > 1 and time.perf_counter() - sent < 2:
             time.sleep(0.0002)
         samples.append((time.perf_counter() - sent) * 1000)
         time.sleep(0.02 + (i * 7919 % 23) / 1000)
@@ -181,7 +155,7 @@ def main():
     work = tempfile.mkdtemp(prefix="orvane_bench_agent_")
     subprocess.run([WINE_RUN, "--state", state, "--setup"], check=True)
     with open(os.path.join(state, "display")) as f:
-        pointer = Pointer(f.read().strip())
+        pointer = XPointer(f.read().strip())
     for name in ("orvane.exe", "animator.exe", "pass_breakdown.exe", "server.crt"):
         shutil.copy(os.path.join(BIN, name), work)
     shutil.copytree(os.path.join(BIN, "test-certs"), os.path.join(work, "test-certs"))
