@@ -2,6 +2,7 @@
 one round trip to the X server, well under a millisecond (a xdotool process
 costs about 3 ms), so latency figures carry little of the probe."""
 import ctypes
+import time
 
 
 class XPointer:
@@ -33,3 +34,19 @@ class XPointer:
         """Moves the pointer as a user would: the windows under it see motion."""
         self.x11.XWarpPointer(self.display, 0, self.root, 0, 0, 0, 0, x, y)
         self.x11.XFlush(self.display)
+
+
+def time_moves(rounds, move, arrived):
+    """Milliseconds from move(i) until arrived(i) holds (2 s at most), for i
+    in range(rounds): median, 90th percentile and worst. The moves are spread
+    at odd intervals so that they fall anywhere in the agent's frame period."""
+    samples = []
+    for i in range(rounds):
+        move(i)
+        sent = time.perf_counter()
+        while not arrived(i) and time.perf_counter() - sent < 2:
+            time.sleep(0.0002)
+        samples.append((time.perf_counter() - sent) * 1000)
+        time.sleep(0.02 + (i * 7919 % 23) / 1000)
+    samples.sort()
+    return samples[len(samples) // 2], samples[len(samples) * 9 // 10], samples[-1]

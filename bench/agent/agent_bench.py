@@ -22,7 +22,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 BIN = os.path.join(ROOT, "build", "windows", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from x_pointer import XPointer  # noqa: E402
+from x_pointer import XPointer, time_moves  # noqa: E402
 PORT = 55690
 PASSWORD = "bench"
 
@@ -120,19 +120,13 @@ def measure(viewer, seconds):
 
 def input_latency(viewer, pointer, rounds):
     """Milliseconds from handing MSG_MOUSE to the client until the X pointer
-    is there; moves are spread at odd intervals so that they fall anywhere in
-    the agent's frame period."""
-    samples = []
-    for i in range(rounds):
-        x = 200 + (i % 2) * 800
-        viewer.send(f"mouse 0 {x * 65535 // 1919} 32768 0")
-        sent = time.perf_counter()
-        while abs(pointer.position()[0] - x) > 1 and time.perf_counter() - sent < 2:
-            time.sleep(0.0002)
-        samples.append((time.perf_counter() - sent) * 1000)
-        time.sleep(0.02 + (i * 7919 % 23) / 1000)
-    samples.sort()
-    return samples[len(samples) // 2], samples[len(samples) * 9 // 10], samples[-1]
+    is there: median, 90 %, worst."""
+    def wanted(i):
+        return 200 + (i % 2) * 800
+
+    return time_moves(rounds,
+                      lambda i: viewer.send(f"mouse 0 {wanted(i) * 65535 // 1919} 32768 0"),
+                      lambda i: abs(pointer.position()[0] - wanted(i)) <= 1)
 
 
 def pass_work_ms(breakdown):

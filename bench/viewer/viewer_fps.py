@@ -23,7 +23,7 @@ PORT = 55695
 PASSWORD = "bench"
 WIDTH = 1920
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from x_pointer import XPointer  # noqa: E402
+from x_pointer import XPointer, time_moves  # noqa: E402
 
 
 def setup(state):
@@ -40,19 +40,14 @@ def input_latency(viewer_pointer, agent_pointer, image, moves):
     """Milliseconds from moving the pointer over the viewer's picture until the
     agent's pointer is at the same place of the screen: median, 90 %, worst."""
     left, top, right, bottom = image
-    samples = []
-    for i in range(moves):
-        share = 0.25 if i % 2 == 0 else 0.75
-        x = left + int((right - left) * share)
-        wanted = int(WIDTH * share)
-        viewer_pointer.move(x, (top + bottom) // 2)
-        sent = time.perf_counter()
-        while abs(agent_pointer.position()[0] - wanted) > 4 and time.perf_counter() - sent < 2:
-            time.sleep(0.0002)
-        samples.append((time.perf_counter() - sent) * 1000)
-        time.sleep(0.02 + (i * 7919 % 23) / 1000)
-    samples.sort()
-    return samples[len(samples) // 2], samples[len(samples) * 9 // 10], samples[-1]
+
+    def share(i):
+        return 0.25 if i % 2 == 0 else 0.75
+
+    return time_moves(
+        moves,
+        lambda i: viewer_pointer.move(left + int((right - left) * share(i)), (top + bottom) // 2),
+        lambda i: abs(agent_pointer.position()[0] - int(WIDTH * share(i))) <= 4)
 
 
 def main():
