@@ -23,6 +23,8 @@ BIN = os.path.join(ROOT, "build", "windows", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 from x_pointer import XPointer, time_moves  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from agent_harness import hide_main_window  # noqa: E402
 PORT = 55690
 PASSWORD = "bench"
 
@@ -163,6 +165,9 @@ def main():
     animator = None
     try:
         time.sleep(8)
+        # Only the benchmark's own picture on the screen: the main window goes to the tray.
+        if not hide_main_window(WINE_RUN, state, BIN):
+            sys.exit("the agent's main window did not close to the tray")
         viewer = Viewer(client)
         time.sleep(3)
         results = {}

@@ -24,6 +24,8 @@ PASSWORD = "bench"
 WIDTH = 1920
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 from x_pointer import XPointer, time_moves  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from agent_harness import hide_main_window  # noqa: E402
 
 
 def setup(state):
@@ -83,6 +85,9 @@ def main():
     try:
         start(["./orvane.exe"], agent_dir, agent_state, stdout=subprocess.DEVNULL)
         time.sleep(8)
+        # Only the benchmark's own picture on the screen: the main window goes to the tray.
+        if not hide_main_window(WINE_RUN, agent_state, BIN):
+            sys.exit("the agent's main window did not close to the tray")
         viewer = start(["./viewer_demo.exe", "--rates", "--password", PASSWORD, "--direct",
                         f"127.0.0.1:{PORT}"], viewer_dir, viewer_state,
                        stdout=subprocess.PIPE, text=True)

@@ -13,7 +13,7 @@ import unittest
 
 from agent_harness import Agent, Env
 from agent_session_test import (BLOCK, HEIGHT, PASSWORD, WIDTH, ScreenProbe, Viewer,
-                                block_colour, frame_tiles)
+                                block_colour, x_env)
 
 PORT = 55662
 FRAME_PERIOD_MS = 33
@@ -106,6 +106,21 @@ def screen_rows():
     return rows
 
 
+def screen_shows_blocks():
+    """Whether the X screen shows screen_probe's blocks alone, at every block's middle."""
+    shot = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=x_env(),
+                          capture_output=True, check=True).stdout
+    magic, width, _, _, pixels = shot.split(maxsplit=4)
+    width = int(width)
+    for by in range(HEIGHT // BLOCK):
+        for bx in range(WIDTH // BLOCK):
+            x, y = bx * BLOCK + BLOCK // 2, by * BLOCK + BLOCK // 2
+            got = pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]
+            if max(abs(a - b) for a, b in zip(got, block_colour(bx, by))) > 2:
+                return False
+    return True
+
+
 class AgentStream(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -113,6 +128,11 @@ class AgentStream(unittest.TestCase):
         cls.screen = ScreenProbe()
         cls.agent = Agent(f"[server]\nport={PORT}\npassword={PASSWORD}\n")
         assert cls.agent.wait_for("Слушаю порт"), cls.agent.output()
+        # The blocks alone are the screen to check: the main window goes to the tray.
+        if not cls.agent.hide_main_window():
+            output = cls.agent.output()
+            cls.tearDownClass()
+            raise AssertionError(output)
 
     @classmethod
     def tearDownClass(cls):
@@ -137,6 +157,12 @@ class AgentStream(unittest.TestCase):
             return f.read()
 
     def test_tiles_read_elsewhere_show_the_screen_at_quality_70(self):
+        # A window just closed (the agent's main window, the key probe) leaves
+        # the screen a moment later: the picture is the blocks alone first.
+        end = time.time() + 30
+        while not screen_shows_blocks() and time.time() < end:
+            time.sleep(0.2)
+        self.assertTrue(screen_shows_blocks())
         viewer = self.start_viewer()
         width, height, tiles = split_payload(self.complete_frame(viewer))
         self.assertEqual((width, height), (WIDTH, HEIGHT))
