@@ -124,11 +124,15 @@ bool pump(Session& s)
 
 // The rest of the pass: waits on the viewer's socket until the frame period
 // is over, and acts on whatever the viewer sends meanwhile at once, so input
-// never waits for the next frame. False when the connection broke.
+// never waits for the next frame. What has arrived is always read once; past
+// that, the next frame goes first once the period is over, however fast the
+// viewer keeps sending. False when the connection broke.
 bool serve_viewer_until(Session& s, ULONGLONG deadline)
 {
-    for (;;) {
+    for (bool first = true;; first = false) {
         const ULONGLONG now = precise_milliseconds();
+        if (now >= deadline && !first)
+            return true;
         const int ready =
             wait_for_viewer(s.ssl, now < deadline ? DWORD(deadline - now) : 0, s.end_reason);
         pass_stage_done(PassStage::pace);
