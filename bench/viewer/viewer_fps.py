@@ -40,7 +40,7 @@ def display_of(state):
 
 def input_latency(viewer_pointer, agent_pointer, image, moves):
     """Milliseconds from moving the pointer over the viewer's picture until the
-    agent's pointer is at the same place of the screen: median, 90 %, worst."""
+    agent's pointer is at the same place of the screen: median, 90 %, 99 %, worst."""
     left, top, right, bottom = image
 
     def share(i):
@@ -129,8 +129,9 @@ def main():
                 time.sleep(1)
         print(f"input latency through the viewer (its pointer moved -> the agent's "
               f"pointer there), {moves} moves each:")
-        for scenario, (median, p90, worst) in latencies.items():
+        for scenario, (median, p90, p99, worst) in latencies.items():
             print(f"   {scenario:<7} median {median:6.1f} ms, 90% {p90:6.1f} ms, "
+                  f"99% {p99:6.1f} ms, "
                   f"worst {worst:6.1f} ms")
     finally:
         for p in procs:
