@@ -10,6 +10,7 @@
 
 #include "capture/capture_area.h"
 #include "capture/frame_encoder.h"
+#include "capture/jpeg_tiles.h"
 
 inline constexpr int DESKTOP_NAME_CHARS = 128;
 
@@ -54,9 +55,5 @@ bool grab_frame(CaptureState& state);
 // thread cannot be closed.
 void close_capture_desktop(CaptureState& state);
 
-// GDI+ JPEG at JPEG_QUALITY of one rectangle; GdiplusStartup must have run.
-// `out` receives the JPEG file, trimmed to the bytes the encoder wrote.
-bool encode_jpeg_region(const std::uint8_t* bits, int stride, int x, int y, int width,
-                        int height, std::vector<std::uint8_t>& out);
 // The MSG_FRAME payload of the last grab; returns the tile count.
 int encode_frame(CaptureState& state, std::vector<std::uint8_t>& out);

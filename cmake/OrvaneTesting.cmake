@@ -7,7 +7,9 @@
 #       "wine" fixture, which creates the run's prefix and display once.
 #
 #   orvane_fuzz_target(NAME SOURCES src... [LIBS lib...] [SECONDS n])
-#       A libFuzzer target (native clang build only), run briefly as a test
+#       A libFuzzer target (native clang build with the sanitizers only: the
+#       coverage it compiles into LIBS needs their runtime, so an optimised
+#       clang build for benchmarks has none), run briefly as a test
 #       from the seed inputs in corpus/NAME/ beside its CMakeLists.txt, after
 #       replaying every input in regressions/NAME/ (inputs that once made it
 #       fail). scripts/fuzz.sh runs the targets for longer.
@@ -43,7 +45,7 @@ endfunction()
 
 function(orvane_fuzz_target name)
   cmake_parse_arguments(F "" "SECONDS" "SOURCES;LIBS" ${ARGN})
-  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT ORVANE_SANITIZE)
     return()
   endif()
   if(NOT F_SECONDS)

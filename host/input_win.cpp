@@ -103,6 +103,28 @@ bool pump_viewer_messages(SSL* ssl, ClipboardSyncState& clipboard, CaptureState&
     }
 }
 
+int wait_for_viewer(SSL* ssl, DWORD ms, std::string& failure)
+{
+    if (SSL_pending(ssl) > 0)
+        return 1;
+    const SOCKET s = SOCKET(SSL_get_fd(ssl));
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout{long(ms / 1000), long(ms % 1000) * 1000};
+    const int ready = select(0, &readable, nullptr, nullptr, &timeout);
+    if (ready == 0)
+        return 0;
+    const int waiting = ready < 0 ? -1 : message_waiting(ssl);
+    if (waiting > 0)
+        return 1;
+    // Readable with nothing to read: the viewer has closed the connection.
+    if (failure.empty())
+        failure = waiting == 0 ? "connection closed"
+                               : "socket error " + std::to_string(WSAGetLastError());
+    return -1;
+}
+
 void inject_mouse(const std::uint8_t (&payload)[MOUSE_PAYLOAD_SIZE], const CaptureState& capture)
 {
     const MouseInjection mouse = mouse_injection(payload, pixel_rect(capture.geometry.area),

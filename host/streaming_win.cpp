@@ -1,5 +1,6 @@
 // The session engine: about 30 passes a second of clipboard, capture, frame
 // and the viewer's messages, all on the accept thread.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -58,7 +59,7 @@ struct Session {
     std::vector<std::uint8_t> clip;
     int announced_count = NOT_ANNOUNCED;
     int announced_index = NOT_ANNOUNCED;
-    ULONGLONG frame_mark = 0;
+    ULONGLONG frame_mark = 0;  // when the current pass began; its period runs from here
 };
 
 bool send_clipboard(Session& s)
@@ -117,23 +118,42 @@ bool capture_and_send(Session& s, bool& captured)
     return sent;
 }
 
-void pace(const Session& s, bool captured)
-{
-    if (!captured) {
-        Sleep(NO_CAPTURE_WAIT_MS);
-    } else {
-        const ULONGLONG elapsed = precise_milliseconds() - s.frame_mark;
-        Sleep(elapsed < FRAME_PERIOD_MS ? DWORD(FRAME_PERIOD_MS - elapsed) : 1);
-    }
-    pass_stage_done(PassStage::pace);
-}
-
 bool pump(Session& s)
 {
-    s.frame_mark = precise_milliseconds();
     const bool connected = pump_viewer_messages(s.ssl, s.clipboard, s.capture, s.end_reason);
     pass_stage_done(PassStage::pump);
     return connected;
+}
+
+// The rest of the pass: waits on the viewer's socket until the frame period
+// is over, and acts on whatever the viewer sends meanwhile at once, so input
+// never waits for the next frame. What has arrived is always read once; past
+// that, the next frame goes first once the period is over, however fast the
+// viewer keeps sending. False when the connection broke.
+bool serve_viewer_until(Session& s, ULONGLONG deadline)
+{
+    for (bool first = true;; first = false) {
+        const ULONGLONG now = precise_milliseconds();
+        if (now >= deadline && !first)
+            return true;
+        const int ready =
+            wait_for_viewer(s.ssl, now < deadline ? DWORD(deadline - now) : 0, s.end_reason);
+        pass_stage_done(PassStage::pace);
+        if (ready <= 0)
+            return ready == 0;
+        if (!pump(s))
+            return false;
+    }
+}
+
+// The period runs from the start of the pass; a pass that overran it still
+// waits 1 ms, and a pass without a grab waits longer.
+ULONGLONG pass_deadline(const Session& s, bool captured)
+{
+    const ULONGLONG now = precise_milliseconds();
+    if (!captured)
+        return now + NO_CAPTURE_WAIT_MS;
+    return std::max(s.frame_mark + FRAME_PERIOD_MS, now + 1);
 }
 
 void stream(Session& s, const std::string& label)
@@ -142,11 +162,11 @@ void stream(Session& s, const std::string& label)
              GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     bool connected = pump(s);
     while (connected) {
+        s.frame_mark = precise_milliseconds();
         bool captured = false;
         if (!capture_and_send(s, captured))
             break;
-        pace(s, captured);
-        connected = pump(s);
+        connected = serve_viewer_until(s, pass_deadline(s, captured));
     }
     close_capture_desktop(s.capture);
     const std::string reason = s.end_reason.empty() ? "" : " (" + s.end_reason + ")";
@@ -177,4 +197,5 @@ void stream_session(TlsConnection connection, const std::string& label)
             log_info("[!] Не удалось инициализировать захват экрана.\n");
     }
     announce_session_end();
+    release_jpeg_encoder();
 }

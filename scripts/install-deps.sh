@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth xdotool imagemagick
   libasio-dev googletest openssl libssl-dev libturbojpeg0-dev
-  dpkg-dev perl python3 locales zip
+  dpkg-dev perl python3 locales zip nasm libjpeg-turbo-progs
 )
 
 # Wine runs with LC_ALL=ru_RU.UTF-8 (the Russian ANSI code page); without that

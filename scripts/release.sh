@@ -52,6 +52,8 @@ out="$(mkdir -p "$out" && cd "$out" && pwd)"
 bash scripts/install-deps.sh
 ORVANE_OPENSSL_ROOT="$(bash scripts/build-openssl.sh | tail -n 1)"
 export ORVANE_OPENSSL_ROOT
+ORVANE_TURBOJPEG_ROOT="$(bash scripts/build-libjpeg-turbo.sh | tail -n 1)"
+export ORVANE_TURBOJPEG_ROOT
 
 echo "=== release for relay $host:$port: orvane.exe and orvane-relay.exe"
 cmake --preset release -DORVANE_DEFAULT_RELAY="$host" -DORVANE_DEFAULT_RELAY_PORT="$port" >/dev/null

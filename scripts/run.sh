@@ -16,6 +16,8 @@ root="$(pwd)"
 bash scripts/install-deps.sh
 ORVANE_OPENSSL_ROOT="$(bash scripts/build-openssl.sh | tail -n 1)"
 export ORVANE_OPENSSL_ROOT
+ORVANE_TURBOJPEG_ROOT="$(bash scripts/build-libjpeg-turbo.sh | tail -n 1)"
+export ORVANE_TURBOJPEG_ROOT
 cmake --preset native >/dev/null
 cmake --build --preset native --target orvane-relay
 cmake --preset windows >/dev/null

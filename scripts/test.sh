@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 ORVANE_OPENSSL_ROOT="$(bash scripts/build-openssl.sh | tail -n 1)"
 export ORVANE_OPENSSL_ROOT
+ORVANE_TURBOJPEG_ROOT="$(bash scripts/build-libjpeg-turbo.sh | tail -n 1)"
+export ORVANE_TURBOJPEG_ROOT
 
 status=0
 for preset in native windows; do

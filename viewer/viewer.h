@@ -66,6 +66,11 @@ struct ViewerSession {
     // copy, notice_shown, for a few seconds.
     SharedText<wchar_t, 512> notice;
     std::wstring notice_shown;  // the window's thread only
+    // Auto-reset event set whenever the window has queued or flagged something
+    // for the agent, and when the session ends: the network thread waits on it
+    // beside the socket, so input leaves at once rather than after the next
+    // frame. The live session owns it.
+    HANDLE input_ready = nullptr;
 };
 
 // The viewer's process-wide state: one session at a time.
@@ -91,6 +96,8 @@ void decode_frame(const std::uint8_t* payload, std::size_t size);
 LRESULT CALLBACK viewer_wndproc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void update_viewer_title(HWND window);
 void queue_mouse_event(std::uint8_t action, std::uint16_t x, std::uint16_t y, std::int16_t wheel);
+// Tells the network thread that there is something to send.
+void wake_network_thread();
 
 // Opens a viewer for the entry unless one is open; returns at once.
 void launch_viewer(const ServerEntry& entry);

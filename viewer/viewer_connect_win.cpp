@@ -149,7 +149,9 @@ void run_live_session(TlsConnection& connection)
     InitializeCriticalSection(&v.canvas_lock);
     InitializeCriticalSection(&v.mouse_lock);
     InitializeCriticalSection(&v.key_lock);
-    v.viewer_window = create_viewer_window();
+    const UniqueHandle input_ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    v.input_ready = input_ready.get();
+    v.viewer_window = input_ready ? create_viewer_window() : nullptr;
     UniqueHandle network;
     if (v.viewer_window) {
         network = start_thread(network_thread, std::make_unique<SSL*>(connection.ssl.get()));
@@ -159,6 +161,7 @@ void run_live_session(TlsConnection& connection)
             DestroyWindow(v.viewer_window);
     }
     v.running = false;
+    wake_network_thread();  // it may be waiting for input or the agent
     shutdown(connection.socket.get(), SD_BOTH);
     connection.socket.reset();  // fails the network thread's blocking read
     if (network)
@@ -168,6 +171,7 @@ void run_live_session(TlsConnection& connection)
     DeleteCriticalSection(&v.canvas_lock);
     DeleteCriticalSection(&v.mouse_lock);
     DeleteCriticalSection(&v.key_lock);
+    v.input_ready = nullptr;  // closed as input_ready goes
 }
 
 void run_viewer(const ViewerParams& params)

@@ -1,9 +1,9 @@
-// The viewer's network thread: sends what the window queued, then reads one
-// message from the agent and acts on it, pass after pass.
-#include <objidl.h>
-#include <gdiplus.h>
+// The viewer's network thread: the only reader and writer of the session. It
+// sends what the window queues as soon as it is queued, and reads and acts on
+// the agent's messages as they come.
+#include <winsock2.h>
+#include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -16,6 +16,7 @@
 #include "net/message_io.h"
 #include "net/relay_client.h"
 #include "ui/message_box.h"
+#include "viewer/tile_decoder.h"
 #include "viewer/viewer.h"
 
 namespace {
@@ -24,18 +25,13 @@ constexpr ULONGLONG PING_INTERVAL_MS = 1000;
 // The agent sends a frame on every pass of its loop, at least every 50 ms,
 // even while its screen stands still. This long without a byte from it means
 // the link died silently (a Wi-Fi drop, a NAT that forgot the connection):
-// the read fails and the user hears that the connection is lost, instead of
+// the session ends and the user hears that the connection is lost, instead of
 // looking at a frozen picture until TCP gives up minutes later.
 constexpr DWORD AGENT_SILENCE_MS = 10000;
 // A send that cannot move for this long has no link under it either.
 constexpr DWORD SEND_STALL_MS = 15000;
 // Room for the latency and frame-rate overlay in the top-left corner.
 constexpr RECT OVERLAY_CORNER{0, 0, 320, 48};
-
-struct DecodedTile {
-    std::uint16_t x, y, w, h;
-    Gdiplus::GpBitmap* bitmap;
-};
 
 struct NetworkState {
     SSL* ssl = nullptr;
@@ -44,28 +40,9 @@ struct NetworkState {
     ULONGLONG last_ping = 0;
     ULONGLONG ping_outstanding = 0;
     FrameRate rate;
+    ULONGLONG last_heard = 0;  // when the agent's last message began to arrive
+    HANDLE socket_event = nullptr;  // the socket's readiness while the thread waits; not ours
 };
-
-Gdiplus::GpBitmap* decode_jpeg(const std::uint8_t* jpeg, std::uint32_t size)
-{
-    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
-    if (!block)
-        return nullptr;
-    void* bytes = GlobalLock(block.get());
-    if (!bytes)
-        return nullptr;
-    std::memcpy(bytes, jpeg, size);
-    GlobalUnlock(block.get());
-    IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(block.get(), TRUE, &stream) != S_OK)
-        return nullptr;
-    block.release();  // the stream frees it
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &bitmap) != Gdiplus::Ok)
-        bitmap = nullptr;
-    stream->Release();
-    return bitmap;
-}
 
 // Frames without tiles repaint nothing, so on a still screen the overlay
 // would show its first figures for good: its corner is redrawn whenever a
@@ -98,34 +75,6 @@ void ensure_canvas(int width, int height)
     v.canvas_height = v.canvas ? height : 0;
     if (v.canvas_bits)
         std::memset(v.canvas_bits, 0, std::size_t(width) * height * 4);
-}
-
-void paint_tile(const DecodedTile& tile)
-{
-    using namespace Gdiplus;
-    ViewerSession& v = viewer.session;
-    UINT bitmap_width = 0, bitmap_height = 0;
-    DllExports::GdipGetImageWidth(tile.bitmap, &bitmap_width);
-    DllExports::GdipGetImageHeight(tile.bitmap, &bitmap_height);
-    int cw = std::min<int>(tile.w, int(bitmap_width));
-    int ch = std::min<int>(tile.h, int(bitmap_height));
-    if (tile.x + cw > v.canvas_width)
-        cw = v.canvas_width - tile.x;
-    if (tile.y + ch > v.canvas_height)
-        ch = v.canvas_height - tile.y;
-    if (cw <= 0 || ch <= 0)
-        return;
-    Rect rect(0, 0, cw, ch);
-    BitmapData data{};
-    if (DllExports::GdipBitmapLockBits(tile.bitmap, &rect, ImageLockModeRead, PixelFormat32bppRGB,
-                                       &data) != Ok)
-        return;
-    auto* canvas = static_cast<std::uint8_t*>(v.canvas_bits);
-    for (int i = 0; i < ch; ++i)
-        std::memcpy(canvas + (std::size_t(tile.y + i) * v.canvas_width + tile.x) * 4,
-                    static_cast<const std::uint8_t*>(data.Scan0) + std::ptrdiff_t(data.Stride) * i,
-                    std::size_t(cw) * 4);
-    DllExports::GdipBitmapUnlockBits(tile.bitmap, &data);
 }
 
 // A clipboard failure for the window to show; the session goes on.
@@ -225,6 +174,8 @@ void handle(NetworkState& n, const Message& message)
     }
 }
 
+// Once a message has begun, its rest may take as long as a retransmission
+// needs; a send may stall as long as the agent's own.
 void bound_waits(SSL* ssl)
 {
     const SOCKET s = SOCKET(SSL_get_fd(ssl));
@@ -233,11 +184,56 @@ void bound_waits(SSL* ssl)
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_ms), sizeof send_ms);
 }
 
+// How long the thread may wait before a ping is due.
+DWORD until_next_ping(const NetworkState& n)
+{
+    if (n.ping_outstanding != 0)
+        return DWORD(PING_INTERVAL_MS);
+    const ULONGLONG now = precise_milliseconds();
+    const ULONGLONG due = n.last_ping + PING_INTERVAL_MS;
+    return now < due ? DWORD(due - now) : 0;
+}
+
+// Waits until the agent's next message has begun to arrive (1), or the window
+// has queued something, a ping is due or the session is ending (0); -1 when
+// the socket can no longer be watched. The socket is watched through an event
+// only while waiting and is blocking again on return, for the reads and
+// writes of the pass.
+int wait_for_traffic(NetworkState& n)
+{
+    if (SSL_pending(n.ssl) > 0)
+        return 1;
+    const SOCKET s = SOCKET(SSL_get_fd(n.ssl));
+    if (WSAEventSelect(s, n.socket_event, FD_READ | FD_CLOSE) != 0)
+        return -1;
+    int result = 1;
+    u_long waiting = 0;
+    if (ioctlsocket(s, FIONREAD, &waiting) != 0 || waiting == 0) {
+        const HANDLE events[] = {n.socket_event, viewer.session.input_ready};
+        result = WaitForMultipleObjects(2, events, FALSE, until_next_ping(n)) == WAIT_OBJECT_0;
+    }
+    u_long blocking = 0;
+    if (WSAEventSelect(s, nullptr, 0) != 0 || ioctlsocket(s, FIONBIO, &blocking) != 0)
+        return -1;
+    WSAResetEvent(n.socket_event);
+    return result;
+}
+
 void run_passes(NetworkState& n)
 {
     while (viewer.session.running) {
         if (!send_pending(n))
             return;
+        const int traffic = wait_for_traffic(n);
+        if (traffic < 0)
+            return;
+        const ULONGLONG now = precise_milliseconds();
+        if (traffic == 0) {
+            if (now - n.last_heard >= AGENT_SILENCE_MS)
+                return;  // the link died silently
+            continue;
+        }
+        n.last_heard = now;
         Message message;
         if (!read_msg(n.ssl, message))
             return;
@@ -254,24 +250,22 @@ void decode_frame(const std::uint8_t* payload, std::size_t size)
     FrameHeader header;
     if (!begin_frame(reader, payload, size, header))
         return;
-    std::vector<DecodedTile> tiles;
-    tiles.reserve(header.count);
-    FrameTileView view;
-    while (next_frame_tile(reader, view)) {
-        if (Gdiplus::GpBitmap* bitmap = decode_jpeg(view.jpeg, view.size))
-            tiles.push_back({view.x, view.y, view.w, view.h, bitmap});
-    }
     ViewerSession& v = viewer.session;
     EnterCriticalSection(&v.canvas_lock);
     ensure_canvas(header.width, header.height);
-    if (v.canvas_bits) {
+    const bool painted_on = v.canvas_bits != nullptr;
+    if (painted_on)
         GdiFlush();
-        for (const DecodedTile& tile : tiles)
-            paint_tile(tile);
-    }
     LeaveCriticalSection(&v.canvas_lock);
-    for (const DecodedTile& tile : tiles)
-        Gdiplus::DllExports::GdipDisposeImage(tile.bitmap);
+    // Each tile is decoded into the canvas under the lock of its own, so a
+    // paint of the window waits for one tile at most, never for a frame.
+    FrameTileView tile;
+    while (painted_on && next_frame_tile(reader, tile)) {
+        EnterCriticalSection(&v.canvas_lock);
+        paint_jpeg_tile(
+            tile, {static_cast<std::uint8_t*>(v.canvas_bits), v.canvas_width, v.canvas_height});
+        LeaveCriticalSection(&v.canvas_lock);
+    }
     if (v.viewer_window)
         InvalidateRect(v.viewer_window, nullptr, FALSE);
 }
@@ -280,8 +274,13 @@ DWORD WINAPI network_thread(void* cell)
 {
     NetworkState n;
     n.ssl = *std::unique_ptr<SSL*>(static_cast<SSL**>(cell));
+    const UniqueHandle socket_event(WSACreateEvent());
+    n.socket_event = socket_event.get();
+    n.last_heard = precise_milliseconds();
     bound_waits(n.ssl);
-    run_passes(n);
+    if (socket_event)
+        run_passes(n);
+    release_tile_decoder();
     if (viewer.session.running.exchange(false))
         show_message_box(nullptr,
                          L"Соединение с удалённым компьютером потеряно (сеть, перезагрузка или "

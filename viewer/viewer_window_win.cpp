@@ -188,6 +188,7 @@ void queue_key_event(WPARAM vk, bool down, LPARAM lparam)
     if (viewer.session.key_queue.size() < MAX_QUEUED_EVENTS)
         viewer.session.key_queue.push_back(event);
     LeaveCriticalSection(&viewer.session.key_lock);
+    wake_network_thread();
 }
 
 // Returns true when the key was ours; false sends it on to DefWindowProcW.
@@ -205,13 +206,17 @@ bool on_key(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
     }
     if (wparam == VK_F4 && plain) {
         const std::int32_t next = next_monitor(v.monitor_count, v.monitor_index);
-        if (down && next != NO_PENDING_MONITOR)
+        if (down && next != NO_PENDING_MONITOR) {
             v.pending_monitor.exchange(next);
+            wake_network_thread();
+        }
         return true;
     }
     if (wparam == VK_F3) {
-        if (down)
+        if (down) {
             v.cad_requested = true;
+            wake_network_thread();
+        }
         return true;
     }
     if (!v.control_enabled)
@@ -230,6 +235,13 @@ void queue_mouse_event(std::uint8_t action, std::uint16_t x, std::uint16_t y, st
     if (viewer.session.mouse_queue.size() < MAX_QUEUED_EVENTS)
         viewer.session.mouse_queue.push_back(event);
     LeaveCriticalSection(&viewer.session.mouse_lock);
+    wake_network_thread();
+}
+
+void wake_network_thread()
+{
+    if (viewer.session.input_ready)
+        SetEvent(viewer.session.input_ready);
 }
 
 void update_viewer_title(HWND window)

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The agent under Wine+Xvfb on loopback with our scripted viewer: frames per
 second and bytes per second for a static screen, a small changing region and a
-whole changing screen; input latency from MSG_MOUSE to the X pointer moving;
-agent CPU seconds per frame. Prints its figures.
+whole changing screen; input latency from MSG_MOUSE to the X pointer moving,
+on the still screen and while the whole screen changes; agent CPU seconds per
+frame; where a pass spends its time. Prints its figures.
 
-    python3 bench/agent/agent_bench.py [SECONDS]
+    python3 bench/agent/agent_bench.py [SECONDS] [MOVES]
 
 Needs the windows build (build/windows) and the native one (build/native or
 build/bench) with orvane-test-client."""
@@ -20,6 +21,10 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BIN = os.path.join(ROOT, "build", "windows", "bin")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+from x_pointer import XPointer, time_moves  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from agent_harness import hide_main_window  # noqa: E402
 PORT = 55690
 PASSWORD = "bench"
 
@@ -32,8 +37,10 @@ def find_client():
     sys.exit("orvane-test-client is not built (cmake --build --preset native)")
 
 
-def agent_cpu_seconds():
-    """User + system CPU of the agent's Wine process."""
+def agent_cpu_seconds(state):
+    """User + system CPU of the agent's Wine process: the orvane.exe of our own
+    prefix, not those of other test runs on the machine."""
+    prefix = f"WINEPREFIX={state}/prefix".encode()
     total = 0.0
     for pid in os.listdir("/proc"):
         if not pid.isdigit():
@@ -41,6 +48,9 @@ def agent_cpu_seconds():
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 if b"orvane.exe" not in f.read():
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if prefix not in f.read().split(b"\0"):
                     continue
             with open(f"/proc/{pid}/stat") as f:
                 fields = f.read().rsplit(")", 1)[1].split()
@@ -97,15 +107,15 @@ class Viewer:
             return self.frames[start:]
 
 
-def measure(viewer, seconds):
+def measure(viewer, seconds, state):
     start = viewer.frame_count()
     wire = viewer.wire_bytes()
-    cpu = agent_cpu_seconds()
+    cpu = agent_cpu_seconds(state)
     began = time.time()
     time.sleep(seconds)
     frames = viewer.window(start)
     elapsed = time.time() - began
-    cpu = agent_cpu_seconds() - cpu
+    cpu = agent_cpu_seconds(state) - cpu
     wire = viewer.wire_bytes() - wire
     count = max(len(frames), 1)
     return {"fps": len(frames) / elapsed,
@@ -115,35 +125,38 @@ def measure(viewer, seconds):
             "cpu_ms_per_frame": cpu * 1000 / count}
 
 
-def pointer(env):
-    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=env,
-                         capture_output=True, text=True).stdout
-    values = dict(line.split("=") for line in out.split())
-    return int(values["X"]), int(values["Y"])
+def input_latency(viewer, pointer, rounds):
+    """Milliseconds from handing MSG_MOUSE to the client until the X pointer
+    is there: median, 90 %, 99 %, worst."""
+    def wanted(i):
+        return 200 + (i % 2) * 800
+
+    return time_moves(rounds,
+                      lambda i: viewer.send(f"mouse 0 {wanted(i) * 65535 // 1919} 32768 0"),
+                      lambda i: abs(pointer.position()[0] - wanted(i)) <= 1)
 
 
-def input_latency(viewer, env, rounds=20):
-    samples = []
-    for i in range(rounds):
-        x = 200 + (i % 2) * 800
-        viewer.send(f"mouse 0 {x * 65535 // 1919} 32768 0")
-        sent = time.time()
-        while abs(pointer(env)[0] - x) > 1 and time.time() - sent < 2:
-            pass
-        samples.append((time.time() - sent) * 1000)
-        time.sleep(0.1)
-    samples.sort()
-    return samples[len(samples) // 2], samples[-1]
+def pass_work_ms(breakdown):
+    """Milliseconds of a pass spent on anything but waiting, from the breakdown."""
+    total = waiting = None
+    for line in breakdown.splitlines():
+        parts = line.split()
+        if "ms a pass" in line:
+            total = float(line.split(",")[1].split()[0])
+        elif parts and parts[0] == "pace":
+            waiting = float(parts[1])
+    return None if total is None or waiting is None else total - waiting
 
 
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 10.0
+    moves = int(sys.argv[2]) if len(sys.argv) > 2 else 300
     client = find_client()
     state = tempfile.mkdtemp(prefix="orvane_bench_")
     work = tempfile.mkdtemp(prefix="orvane_bench_agent_")
     subprocess.run([WINE_RUN, "--state", state, "--setup"], check=True)
     with open(os.path.join(state, "display")) as f:
-        env = dict(os.environ, DISPLAY=f.read().strip())
+        pointer = XPointer(f.read().strip())
     for name in ("orvane.exe", "animator.exe", "pass_breakdown.exe", "server.crt"):
         shutil.copy(os.path.join(BIN, name), work)
     shutil.copytree(os.path.join(BIN, "test-certs"), os.path.join(work, "test-certs"))
@@ -157,6 +170,9 @@ def main():
     animator = None
     try:
         time.sleep(8)
+        # Only the benchmark's own picture on the screen: the main window goes to the tray.
+        if not hide_main_window(WINE_RUN, state, BIN):
+            sys.exit("the agent's main window did not close to the tray")
         viewer = Viewer(client)
         time.sleep(3)
         results = {}
@@ -165,7 +181,7 @@ def main():
                 animator = subprocess.Popen([WINE_RUN, "--state", state, "./animator.exe",
                                              scenario], cwd=work, start_new_session=True)
                 time.sleep(4)
-            results[scenario] = measure(viewer, seconds)
+            results[scenario] = measure(viewer, seconds, state)
             # The same passes in-process, timed piece by piece (no viewer session then
             # competes for the processor, so this runs while the agent only idles).
             viewer.send("quit")
@@ -175,8 +191,8 @@ def main():
                 capture_output=True, text=True).stdout.strip()
             viewer = Viewer(client)
             time.sleep(3)
-            if scenario == "static":
-                results["latency"] = input_latency(viewer, env)
+            if scenario in ("static", "full"):
+                results[scenario]["latency"] = input_latency(viewer, pointer, moves)
             if animator:
                 os.killpg(animator.pid, signal.SIGKILL)
                 animator.wait()
@@ -197,9 +213,14 @@ def main():
             for line in results[scenario]["breakdown"].splitlines():
                 if not line.startswith("["):  # the session's own log lines
                     print("   " + line.rstrip())
-        median, worst = results["latency"]
-        print(f"input latency MSG_MOUSE -> X pointer moved: median {median:.1f} ms, "
-              f"worst {worst:.1f} ms (includes polling xdotool, about 3 ms a call)")
+        print(f"input latency MSG_MOUSE -> X pointer moved, {moves} moves each:")
+        for scenario in ("static", "full"):
+            median, p90, p99, worst = results[scenario]["latency"]
+            work = pass_work_ms(results[scenario]["breakdown"])
+            print(f"   {scenario:<7} median {median:6.1f} ms, 90% {p90:6.1f} ms, "
+                  f"99% {p99:6.1f} ms, "
+                  f"worst {worst:6.1f} ms"
+                  + (f"  (a pass works {work:.1f} ms)" if work is not None else ""))
         viewer.send("quit")
     finally:
         if animator:

@@ -30,7 +30,7 @@ constexpr std::array<const char*, std::size_t(PassStage::count)> STAGE_NAMES = {
 std::array<double, std::size_t(PassStage::count)> stage_ms{};
 LARGE_INTEGER last_mark{};
 LARGE_INTEGER frequency{};
-int pumps = 0;
+int passes_begun = 0;
 
 void on_stage(PassStage finished)
 {
@@ -41,8 +41,8 @@ void on_stage(PassStage finished)
         stage_ms[std::size_t(finished)] +=
             double(now.QuadPart - last_mark.QuadPart) * 1000.0 / double(frequency.QuadPart);
     last_mark = now;
-    if (finished == PassStage::pump)
-        ++pumps;
+    if (finished == PassStage::clipboard)  // the first stage of every pass
+        ++passes_begun;
 }
 
 SSL_CTX* server_context()
@@ -105,7 +105,7 @@ ViewerTally view(const sockaddr_in& addr, int passes)
 
 void print_breakdown(const ViewerTally& tally)
 {
-    const int passes = pumps > 1 ? pumps - 1 : 1;
+    const int passes = passes_begun > 0 ? passes_begun : 1;
     double total = 0;
     for (double ms : stage_ms)
         total += ms;

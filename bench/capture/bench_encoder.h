@@ -1,6 +1,6 @@
 #pragma once
 // The JPEG encoder a benchmark build measures: libjpeg-turbo on the native
-// build as the reference, the agent's GDI+ encoder on the Windows build.
+// build as the reference, the agent's own encoder on the Windows build.
 #include "capture/frame_encoder.h"
 
 struct BenchEncoder {

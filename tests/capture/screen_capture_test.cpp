@@ -1,5 +1,6 @@
 // The Windows half on a real (Wine) desktop: the monitor list, the GDI grab,
-// the input desktop and the GDI+ JPEG tiles read back by a JPEG decoder.
+// the input desktop, and the agent's JPEG tiles read back by another decoder
+// than the viewer's: GDI+.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -17,6 +18,7 @@
 
 #include "capture/frame_payload.h"
 #include "capture/screen_capture.h"
+#include "tests/capture/test_picture.h"
 
 namespace gp = Gdiplus::DllExports;
 
@@ -41,7 +43,7 @@ struct Picture {
     std::vector<std::uint8_t> bgrx;  // top-down, 4 bytes a pixel
 };
 
-// Decodes a JPEG file with GDI+, the decoder the viewer uses.
+// Decodes a JPEG file with GDI+, a decoder of its own, not the viewer's.
 bool decode_jpeg(const std::uint8_t* data, std::size_t size, Picture& out)
 {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
@@ -78,50 +80,6 @@ bool decode_jpeg(const std::uint8_t* data, std::size_t size, Picture& out)
     }
     gp::GdipDisposeImage(bitmap);
     return ok;
-}
-
-// How far a decoded picture is from its source: the mean difference of the
-// colour bytes, and the share of pixels whose brightness is off by more than
-// 32 (colour is sampled at half resolution, so only brightness is held to a
-// pixel-level bound).
-struct Difference {
-    double mean = 0;
-    double far_share = 0;
-};
-Difference compare(const std::uint8_t* a, int a_stride, const std::uint8_t* b, int b_stride,
-                   int width, int height)
-{
-    auto luma = [](const std::uint8_t* p) { return (29 * p[0] + 150 * p[1] + 77 * p[2]) >> 8; };
-    double total = 0;
-    long distant = 0;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const std::uint8_t* pa = a + y * a_stride + x * 4;
-            const std::uint8_t* pb = b + y * b_stride + x * 4;
-            for (int c = 0; c < 3; ++c)
-                total += std::abs(int(pa[c]) - int(pb[c]));
-            distant += std::abs(luma(pa) - luma(pb)) > 32;
-        }
-    const double pixels = double(width) * height;
-    return {total / (pixels * 3), double(distant) / pixels};
-}
-
-// Smooth shading with a few flat blocks and a dark line: a fair JPEG subject.
-std::vector<std::uint8_t> test_picture(int width, int height)
-{
-    std::vector<std::uint8_t> bits(std::size_t(width) * height * 4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = &bits[(std::size_t(y) * width + x) * 4];
-            p[0] = std::uint8_t(x * 255 / width);
-            p[1] = std::uint8_t(y * 255 / height);
-            p[2] = std::uint8_t((x + y) % 256);
-            if ((x / 64 + y / 64) % 5 == 0)
-                p[0] = 240, p[1] = 240, p[2] = 240;
-            if (y % 97 == 3)
-                p[0] = p[1] = p[2] = 20;
-        }
-    return bits;
 }
 
 // A topmost window filled with one colour, for the grab to find. It lives on
@@ -244,7 +202,7 @@ struct SessionCapture {
 
 } // namespace
 
-TEST(GdiplusJpeg, RegionDecodesCloseToTheSource)
+TEST(JpegTilesReadByGdiplus, RegionDecodesCloseToTheSource)
 {
     const int width = 640, height = 400;
     const std::vector<std::uint8_t> bits = test_picture(width, height);
@@ -271,7 +229,7 @@ TEST(GdiplusJpeg, RegionDecodesCloseToTheSource)
     }
 }
 
-TEST(GdiplusJpeg, FrameTilesPaintTheSourcePicture)
+TEST(JpegTilesReadByGdiplus, FrameTilesPaintTheSourcePicture)
 {
     // encode_frame on a picture of our own in place of a grab.
     CaptureState s;

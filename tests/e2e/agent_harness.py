@@ -39,6 +39,21 @@ def frame(msg_type, payload=b""):
     return struct.pack(">IB", len(payload) + 1, msg_type) + payload
 
 
+def hide_main_window(wine_run, state, bin_dir):
+    """Closes the main window of the agent running in Wine state `state` to
+    the tray with window_driver.exe; True once it is gone. The benchmarks use
+    it too."""
+    # Files, not pipes: a Wine background process may keep a pipe open.
+    with tempfile.TemporaryFile("w+") as commands, tempfile.TemporaryFile("w+") as answers:
+        commands.write("wait OrvaneMain 60\nclose\ngone OrvaneMain 30\n")
+        commands.seek(0)
+        subprocess.run([wine_run, "--state", state, os.path.join(bin_dir, "window_driver.exe")],
+                       stdin=commands, stdout=answers, stderr=subprocess.DEVNULL, timeout=180)
+        answers.seek(0)
+        done = answers.read()
+    return "window " in done and "gone" in done
+
+
 class Agent:
     """orvane.exe with a server.ini of our choosing; output collected live.
     With `folder`, the orvane.exe already there runs with what lies beside it."""
@@ -107,16 +122,7 @@ class Agent:
     def hide_main_window(self):
         """Closes the main window to the tray, as a user would, so that the
         screen shows only what the test put there. True once done."""
-        # Files, not pipes: a Wine background process may keep a pipe open.
-        with tempfile.TemporaryFile("w+") as commands, tempfile.TemporaryFile("w+") as answers:
-            commands.write("wait OrvaneMain 60\nclose\ngone OrvaneMain 30\n")
-            commands.seek(0)
-            subprocess.run([Env.wine_run, "--state", self.state,
-                            os.path.join(Env.bin_dir, "window_driver.exe")],
-                           stdin=commands, stdout=answers, stderr=subprocess.DEVNULL, timeout=180)
-            answers.seek(0)
-            done = answers.read()
-        return "window " in done and "gone" in done
+        return hide_main_window(Env.wine_run, self.state, Env.bin_dir)
 
     def stop(self):
         if self.proc.poll() is None:

@@ -1,6 +1,6 @@
-// The viewer in-process under Wine: decode_frame on real GDI+ JPEG tiles, a
-// whole session against a scripted agent driven with real window messages,
-// and every failure message from a real cause.
+// The viewer in-process under Wine: decode_frame on the agent's own JPEG
+// tiles, a whole session against a scripted agent driven with real window
+// messages, and every failure message from a real cause.
 #include <gtest/gtest.h>
 #include <objidl.h>
 #include <gdiplus.h>
@@ -16,6 +16,7 @@
 #include "capture/screen_capture.h"
 #include "net/message_io.h"
 #include "net/relay_client.h"
+#include "tests/capture/test_picture.h"
 #include "tests/win/test_support.h"
 #include "ui/saved_list.h"
 #include "viewer/viewer.h"
@@ -326,6 +327,44 @@ TEST_F(Viewer, DecodeFramePaintsTilesOntoTheCanvas)
     EXPECT_EQ(v.canvas_height, 100);
     EXPECT_EQ(canvas_pixel(10, 10), 0);
     EXPECT_TRUE(close_to(canvas_pixel(255, 99), 0x1414DC)) << std::hex << canvas_pixel(255, 99);
+
+    DeleteObject(v.canvas);
+    v.canvas = nullptr;
+    v.canvas_bits = nullptr;
+    DeleteCriticalSection(&v.canvas_lock);
+}
+
+TEST_F(Viewer, DecodeFrameShowsWhatTheAgentEncoded)
+{
+    ViewerSession& v = viewer.session;
+    InitializeCriticalSection(&v.canvas_lock);
+    const int width = 1920, height = 1080;
+    std::vector<std::uint8_t> picture = test_picture(width, height);
+    const FramePicture frame{picture.data(), width, height, width * 4};
+    FrameHistory history;
+    std::vector<std::uint8_t> payload;
+
+    // A complete frame, then one that changes a few tiles in the middle.
+    ASSERT_EQ(encode_frame_payload(history, frame, encode_jpeg_region, payload), 9);
+    decode_frame(payload.data(), payload.size());
+    ASSERT_EQ(v.canvas_width, width);
+    ASSERT_EQ(v.canvas_height, height);
+    Difference d = compare(static_cast<const std::uint8_t*>(v.canvas_bits), width * 4,
+                           picture.data(), width * 4, width, height);
+    EXPECT_LT(d.mean, 4.0);
+    EXPECT_LT(d.far_share, 0.001);
+
+    for (int y = 500; y < 700; ++y)
+        for (int x = 700; x < 1000; ++x) {
+            std::uint8_t* p = &picture[(std::size_t(y) * width + x) * 4];
+            p[0] = 220, p[1] = std::uint8_t(y - 500), p[2] = 30;
+        }
+    ASSERT_EQ(encode_frame_payload(history, frame, encode_jpeg_region, payload), 3);
+    decode_frame(payload.data(), payload.size());
+    d = compare(static_cast<const std::uint8_t*>(v.canvas_bits), width * 4, picture.data(),
+                width * 4, width, height);
+    EXPECT_LT(d.mean, 4.0);
+    EXPECT_LT(d.far_share, 0.001);
 
     DeleteObject(v.canvas);
     v.canvas = nullptr;

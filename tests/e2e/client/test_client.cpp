@@ -5,7 +5,8 @@
 //   orvane-test-client --cert FILE --password PW (--direct HOST:PORT | --relay HOST:PORT:ID)
 //
 // Commands: mouse A X Y W | key VK DOWN EXT | ping | pings N | cad | select N |
-//           raw TYPE HEX | clip FILE | save-canvas FILE | save-clip FILE | quit
+//           raw TYPE HEX | clip FILE | save-canvas FILE | save-clip FILE |
+//           save-frame FILE (the payload of the next frame with tiles) | quit
 // Reports:  auth ok | auth failed | relay refused | connect failed | tls failed
 //           frame MS W H TILES BYTES [x,y,w,h ...] | monitors COUNT INDEX | pong MS |
 //           clipboard BYTES | message TYPE BYTES | closed
@@ -52,6 +53,7 @@ struct Client {
     int fd = -1;
     Canvas canvas;
     std::vector<std::uint8_t> last_clip;
+    std::string frame_path;  // where the next frame with tiles goes, if anywhere
     tjhandle jpeg = nullptr;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point ping_sent;
@@ -165,6 +167,12 @@ void on_frame(Client& c, const Message& m)
         paint_tile(c, tile);
     }
     std::printf("\n");
+    if (!c.frame_path.empty()) {
+        std::ofstream(c.frame_path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(m.payload), std::streamsize(m.size));
+        std::printf("saved %s\n", c.frame_path.c_str());
+        c.frame_path.clear();
+    }
 }
 
 void report(Client& c, const Message& m)
@@ -286,6 +294,10 @@ bool run_command(Client& c, const std::string& line)
         save_canvas(c, path);
         std::printf("saved %s\n", path.c_str());
         std::fflush(stdout);
+        return true;
+    }
+    if (command == "save-frame") {
+        c.frame_path = path;
         return true;
     }
     if (command == "save-clip") {
