@@ -16,10 +16,11 @@ SslCtxPtr create_server_tls_context();
 // The socket stays the caller's either way.
 SslPtr accept_tls(SOCKET s, SSL_CTX* ctx);
 
-enum class ClientTlsFailure { none, certificate_missing, refused };
+enum class ClientTlsFailure { none, certificate_missing, certificate_unreadable, refused };
 
 // A viewer's context trusting only server.crt beside the executable. Null
-// when the file is missing or OpenSSL refuses it (reported as "[TLS]" lines);
+// when the file is missing, holds no certificate OpenSSL can load, or OpenSSL
+// refuses to make a context (the last two reported as "[TLS]" lines);
 // `failure` tells which, for the caller to show.
 SslCtxPtr create_client_tls_context(ClientTlsFailure& failure);
 

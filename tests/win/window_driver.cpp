@@ -18,6 +18,9 @@
 //   dblclick N             selects item N and double-clicks it: "ok"
 //   texts                  "texts A|B|...": the window's title and its children's texts
 //   clipboard              "clipboard TEXT"
+//   desktop                "desktop PID MADE": the Windows process ID that owns
+//                          the desktop window (0: none) and whether this
+//                          program can make a window (1 or 0)
 #include <windows.h>
 
 #include <cstdio>
@@ -100,6 +103,17 @@ std::wstring clipboard_text()
     return text;
 }
 
+std::string desktop_state()
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &owner);
+    HWND made = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                nullptr, nullptr);
+    if (made)
+        DestroyWindow(made);
+    return "desktop " + std::to_string(owner) + (made ? " 1" : " 0");
+}
+
 void answer(const std::string& line)
 {
     std::printf("%s\n", line.c_str());
@@ -163,6 +177,8 @@ struct Driver {
             gone(wide(first), second.empty() ? 60 : std::atoi(second.c_str()));
         } else if (verb == "clipboard") {
             answer("clipboard " + utf8(clipboard_text()));
+        } else if (verb == "desktop") {
+            answer(desktop_state());
         } else if (!current || !IsWindow(current)) {
             answer("error no window");
         } else if (verb == "settext") {
