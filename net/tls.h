@@ -24,10 +24,11 @@ enum class AcceptOutcome {
 // the caller's either way.
 SslPtr accept_tls(SOCKET s, SSL_CTX* ctx, TlsDeadline deadline, AcceptOutcome& outcome);
 
-enum class ClientTlsFailure { none, certificate_missing, refused };
+enum class ClientTlsFailure { none, certificate_missing, certificate_unreadable, refused };
 
 // A viewer's context trusting only server.crt beside the executable. Null
-// when the file is missing or OpenSSL refuses it (reported as "[TLS]" lines);
+// when the file is missing, holds no certificate OpenSSL can load, or OpenSSL
+// refuses to make a context (the last two reported as "[TLS]" lines);
 // `failure` tells which, for the caller to show.
 SslCtxPtr create_client_tls_context(ClientTlsFailure& failure);
 

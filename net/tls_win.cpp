@@ -111,6 +111,7 @@ SslCtxPtr create_client_tls_context(ClientTlsFailure& failure)
     }
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     if (SSL_CTX_load_verify_locations(ctx.get(), crt.c_str(), nullptr) <= 0) {
+        failure = ClientTlsFailure::certificate_unreadable;
         report_tls_failure("load_verify_locations");
         return nullptr;
     }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/agent_log.h"
+#include "app/win_util.h"
 #include "ui/toolkit_win.h"
 
 namespace {
@@ -204,11 +206,14 @@ int show_message_box(HWND owner, const wchar_t* text, UINT flags)
                                       state.yes_no);
     state.text_rect = to_rect(state.layout.text);
 
-    if (!register_message_box_class())
+    const bool registered = register_message_box_class();
+    HWND box = registered ? create_message_box(state) : nullptr;
+    if (!box) {
+        // Nobody sees the box: the console at least gets its text.
+        report_win32_failure(registered ? "CreateWindowExW (OrvaneMsgBox)" : "RegisterClassExW");
+        log_error("[!] %s\n", wide_to_utf8(state.text).c_str());
         return MSGBOX_OK;
-    HWND box = create_message_box(state);
-    if (!box)
-        return MSGBOX_OK;
+    }
     if (owner)
         EnableWindow(owner, FALSE);
     ShowWindow(box, SW_SHOW);

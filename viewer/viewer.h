@@ -88,7 +88,8 @@ DWORD WINAPI viewer_thread(void* params);
 DWORD WINAPI network_thread(void* cell);
 
 // The viewer's TLS steps with their warnings: a context pinned to server.crt
-// (the box when the file is missing) and the handshake (the box when it fails).
+// (a box when the file is missing or unusable) and the handshake (a box when
+// it fails).
 SslCtxPtr open_viewer_tls_context();
 SslPtr viewer_tls_handshake(SOCKET s, SSL_CTX* ctx);
 void decode_frame(const std::uint8_t* payload, std::size_t size);

@@ -6,6 +6,7 @@
 
 #include "app/win_handles.h"
 #include "app/win_thread.h"
+#include "app/win_util.h"
 #include "net/message_io.h"
 #include "net/relay_client.h"
 #include "net/tls.h"
@@ -111,8 +112,10 @@ HWND create_viewer_window()
     HWND window = CreateWindowExW(0, VIEWER_CLASS, viewer_title(false, 0, 0).c_str(),
                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                                   1000, 650, nullptr, nullptr, instance, nullptr);
-    if (!window)
+    if (!window) {
+        report_win32_failure("CreateWindowExW (OrvaneViewer)");
         return nullptr;
+    }
     HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(101), IMAGE_ICON, 0, 0,
                              LR_SHARED | LR_DEFAULTSIZE);
     if (icon) {
@@ -143,7 +146,8 @@ void free_canvas(ViewerSession& v)
 }
 
 // The live part: window, network thread, loop, then everything freed in order.
-void run_live_session(TlsConnection& connection)
+// False when the window or its network thread could not be started.
+bool run_live_session(TlsConnection& connection)
 {
     ViewerSession& v = viewer.session;
     InitializeCriticalSection(&v.canvas_lock);
@@ -172,13 +176,14 @@ void run_live_session(TlsConnection& connection)
     DeleteCriticalSection(&v.mouse_lock);
     DeleteCriticalSection(&v.key_lock);
     v.input_ready = nullptr;  // closed as input_ready goes
+    return bool(network);
 }
 
 void run_viewer(const ViewerParams& params)
 {
     reset_session();
     init_tls_library();
-    const SslCtxPtr ctx = open_viewer_tls_context();  // its own box when server.crt is missing
+    const SslCtxPtr ctx = open_viewer_tls_context();  // its own box on every failure
     if (!ctx)
         return;
     UniqueSocket s = reach_agent(params);
@@ -192,7 +197,10 @@ void run_viewer(const ViewerParams& params)
         warn(L"Неверный пароль — сервер отклонил подключение.");
         return;
     }
-    run_live_session(connection);
+    // Told after the connection has closed, so the agent sees the viewer go
+    // while the box waits for the user.
+    if (!run_live_session(connection))
+        warn(L"Не удалось открыть окно просмотра.");
 }
 
 } // namespace
@@ -203,6 +211,10 @@ SslCtxPtr open_viewer_tls_context()
     SslCtxPtr ctx = create_client_tls_context(failure);
     if (failure == ClientTlsFailure::certificate_missing)
         warn(L"Нет файла server.crt рядом с приложением.");
+    else if (failure == ClientTlsFailure::certificate_unreadable)
+        warn(L"Не удалось прочитать сертификат из файла server.crt рядом с приложением.");
+    else if (failure == ClientTlsFailure::refused)
+        warn(L"Не удалось подготовить защищённое подключение.");
     return ctx;
 }
 

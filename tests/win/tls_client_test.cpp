@@ -115,14 +115,30 @@ TEST_F(TlsClient, AnotherCertificateFailsWithItsMessageBox)
     EXPECT_TRUE(agent.wait_for_output("[!] Отклонено (TLS): 127.0.0.1:", START_TIMEOUT));
 }
 
-TEST_F(TlsClient, MissingPinnedCertificateStopsBeforeAnyConnection)
+// A pinned server.crt that is missing, or present but holding no certificate,
+// stops the viewer before any connection, each with a box the user sees.
+TEST_F(TlsClient, MissingOrUnreadablePinnedCertificateStopsBeforeAnyConnection)
 {
+    const char* unreadable = "Не удалось прочитать сертификат из файла server.crt рядом с приложением.";
+    const struct {
+        const char* content;  // null: no file at all
+        const char* message;
+    } cases[] = {
+        {nullptr, "Нет файла server.crt рядом с приложением."},
+        {"", unreadable},
+        {"-----BEGIN CERTIFICATE-----\nnot a certificate\n-----END CERTIFICATE-----\n", unreadable},
+    };
     const std::wstring crt = test_bin_dir() + L"server.crt";
     const std::wstring aside = crt + L".aside";
-    ASSERT_TRUE(MoveFileW(crt.c_str(), aside.c_str()));
-    std::string text = box_raised_by([] { return open_viewer_tls_context(); });
-    MoveFileW(aside.c_str(), crt.c_str());
-    EXPECT_NE(text.find("Нет файла server.crt рядом с приложением."), std::string::npos) << text;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(MoveFileW(crt.c_str(), aside.c_str()));
+        if (c.content)
+            write_file(crt, c.content);
+        std::string text = box_raised_by([] { return open_viewer_tls_context(); });
+        DeleteFileW(crt.c_str());
+        ASSERT_TRUE(MoveFileW(aside.c_str(), crt.c_str()));
+        EXPECT_NE(text.find(c.message), std::string::npos) << (c.content ? c.content : "") << text;
+    }
 }
 
 // The saved-computers probe only opens and closes a TCP connection, every few

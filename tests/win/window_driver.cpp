@@ -24,6 +24,9 @@
 //   alive H                "alive 1" while the window with that handle exists, else "alive 0"
 //   post MSG WPARAM LPARAM posts the message to the current window: "ok"
 //   signal NAME            sets the named event, opening or creating it: "ok" or "error"
+//   desktop                "desktop PID MADE": the Windows process ID that owns
+//                          the desktop window (0: none) and whether this
+//                          program can make a window (1 or 0)
 #include <windows.h>
 
 #include <cstdint>
@@ -120,6 +123,17 @@ std::wstring clipboard_text()
     return text;
 }
 
+std::string desktop_state()
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &owner);
+    HWND made = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                nullptr, nullptr);
+    if (made)
+        DestroyWindow(made);
+    return "desktop " + std::to_string(owner) + (made ? " 1" : " 0");
+}
+
 void answer(const std::string& line)
 {
     std::printf("%s\n", line.c_str());
@@ -204,6 +218,8 @@ struct Driver {
             answer(signal_event(wide(rest)) ? "ok" : "error");
         } else if (verb == "clipboard") {
             answer("clipboard " + utf8(clipboard_text()));
+        } else if (verb == "desktop") {
+            answer(desktop_state());
         } else if (!current || !IsWindow(current)) {
             answer("error no window");
         } else if (verb == "settext") {
