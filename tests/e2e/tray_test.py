@@ -223,8 +223,12 @@ class TrayEndToEnd(unittest.TestCase):
         ini = agent.file("server.ini").decode("cp1251")
         self.assertRegex(ini, r"(?m)^password=\r?$")
         self.assertNotIn(fresh, ini)
+        registrations = len(ID_LINE.findall(agent.output()))
         self.assertIsNone(self.join(relay_port, first_id, PASSWORD))
         self.assertTrue(agent.wait_for("[!] Неверный пароль", 30), agent.output())
+        # A refused login through the relay costs a pause before the agent
+        # registers again.
+        self.registered_id(agent, registrations + 1)
 
         # Reset the ID: asked in a box, gone from server.ini, and it stays
         # gone when the agent registers again after a session.
