@@ -35,6 +35,22 @@ void allow_software_sas()
     log_info("[+] SoftwareSASGeneration=1 (Ctrl+Alt+Del от службы разрешён).\n");
 }
 
+// The service waits up to 5 s for its agent before it reports stopped.
+constexpr ULONGLONG STOP_WAIT_MS = 30000;
+constexpr DWORD STOP_POLL_MS = 100;
+
+// Returns once the service reports stopped, its agent gone with it, or after
+// STOP_WAIT_MS: whoever starts Orvane by hand right after must not meet the
+// service's agent still holding the single-instance mutex and port.
+void wait_until_stopped(SC_HANDLE service)
+{
+    const ULONGLONG give_up = GetTickCount64() + STOP_WAIT_MS;
+    SERVICE_STATUS status{};
+    while (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+           GetTickCount64() < give_up)
+        Sleep(STOP_POLL_MS);
+}
+
 } // namespace
 
 int install_service()
@@ -80,13 +96,14 @@ int uninstall_service()
         return 1;
     }
     const UniqueServiceHandle service(
-        OpenServiceW(manager.get(), SERVICE_NAME, DELETE | SERVICE_STOP));
+        OpenServiceW(manager.get(), SERVICE_NAME, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
     if (!service) {
         log_info("[!] Служба не найдена (ошибка %lu).\n", GetLastError());
         return 1;
     }
     SERVICE_STATUS status{};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    wait_until_stopped(service.get());  // at once when it was not running
     if (DeleteService(service.get()))
         log_info("[+] Служба удалена.\n");
     else

@@ -44,9 +44,6 @@ bool authenticate(SSL* ssl, TlsDeadline deadline)
 void announce_viewer(const std::string& label)
 {
     log_info("[+] Подключился зритель (TLS, авторизован): %s\n", label.c_str());
-    agent.viewer_connected = true;
-    agent.viewer_name.set(ansi_to_wide(label));
-    post_agent_state_changed();
 }
 
 } // namespace

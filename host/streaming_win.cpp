@@ -173,6 +173,17 @@ void stream(Session& s, const std::string& label)
     log_info("[-] Зритель отключился: %s%s\n", label.c_str(), reason.c_str());
 }
 
+// The interface hears of the viewer only once the capture has read the
+// displays: under Wine, a window resized by the interface thread (the banner
+// grows for the viewer's name) while another thread reads the display modes
+// can deadlock inside Xlib, and both used to happen at this very moment.
+void announce_session_start(const std::string& label)
+{
+    agent.viewer_name.set(ansi_to_wide(label));
+    agent.viewer_connected = true;
+    post_agent_state_changed();
+}
+
 // The connection has been closed; the interface hears that nobody is connected.
 void announce_session_end()
 {
@@ -191,10 +202,12 @@ void stream_session(TlsConnection connection, const std::string& label)
             std::make_unique<Session>();  // its buffers, capture and connection go with it
         session->connection = std::move(connection);
         session->ssl = session->connection.ssl.get();
-        if (refresh_capture_area(session->capture, true))
+        if (refresh_capture_area(session->capture, true)) {
+            announce_session_start(label);
             stream(*session, label);
-        else
+        } else {
             log_info("[!] Не удалось инициализировать захват экрана.\n");
+        }
     }
     announce_session_end();
     release_jpeg_encoder();

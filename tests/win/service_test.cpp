@@ -199,7 +199,9 @@ TEST(Service, InstallGuardUninstall)
     RunResult uninstall = run_orvane(dir, {"--uninstall"});
     EXPECT_EQ(uninstall.exit_code, 0u);
     EXPECT_EQ(uninstall.out, "[+] Служба удалена.\n");
-    EXPECT_EQ(WaitForSingleObject(agent_process.get(), 20000), WAIT_OBJECT_0);
+    // Uninstalling returns once the service has stopped, with its agent gone:
+    // an Orvane started by hand right after must not meet it.
+    EXPECT_EQ(WaitForSingleObject(agent_process.get(), 0), WAIT_OBJECT_0);
     RunResult gone = run_orvane(dir, {"--uninstall"});
     EXPECT_EQ(gone.exit_code, 1u);
     EXPECT_EQ(gone.out, "[!] Служба не найдена (ошибка 1060).\n");
