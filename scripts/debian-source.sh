@@ -7,7 +7,7 @@
 # leaves the unpacked tree (Debian's patches applied) in WORK_DIR/src.
 
 fetch_debian_source() {
-  local spec="$1" work="$2"
+  local package="$1" work="$2"
   local apt_dir="$work/apt"
   rm -rf "$work"
   mkdir -p "$work/download" "$apt_dir/sources.list.d" "$apt_dir/lists/partial"
@@ -32,6 +32,6 @@ fetch_debian_source() {
                   -o "Dir::State::Lists=$apt_dir/lists")
   # A source that has no deb-src side only warns; the download below is what counts.
   apt-get "${apt_opts[@]}" update >&2 || true
-  (cd "$work/download" && apt-get "${apt_opts[@]}" source --download-only "$spec" >&2)
+  (cd "$work/download" && apt-get "${apt_opts[@]}" source --download-only "$package" >&2)
   (cd "$work/download" && dpkg-source --no-check -x ./*.dsc "$work/src" >&2)
 }
