@@ -17,19 +17,19 @@ using LookupClock = std::chrono::steady_clock;
 struct LookupBucket {
     double tokens = 0;
     LookupClock::time_point updated;
-    std::size_t refused = 0;   // refusals since its last allowed lookup
+    std::size_t refused = 0;  // refusals since its last allowed lookup
 };
 
 struct LookupLimiter {
-    std::size_t per_minute = 0;   // 0: no bound
+    std::size_t per_minute = 0;  // 0: no bound
     std::unordered_map<std::string, LookupBucket> buckets;
     std::size_t sweep_at = 1024;  // forget full buckets once this many are held
 };
 
 struct LookupVerdict {
     bool allowed = true;
-    bool first_refusal = false;       // the first refused one of a burst
-    std::size_t refused_before = 0;   // allowed again after this many refusals
+    bool first_refusal = false;      // the first refused one of a burst
+    std::size_t refused_before = 0;  // allowed again after this many refusals
 };
 
 // Counts one lookup by `address` at `now`.
